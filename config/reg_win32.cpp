@@ -1,0 +1,39 @@
+#include "config/reg_win32.h"
+
+#include "runtime/handles_win32.h"
+
+namespace {
+
+unique_hkey OpenSection(const std::string& section) {
+  const std::string path = std::string(kSettingsBaseKey) + "\\" + section;
+  HKEY raw = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
+    return {};
+  return unique_hkey(raw);
+}
+
+}  // namespace
+
+std::optional<RegistryValue> RegistrySettingsStore::Read(const std::string& section, const std::string& name) {
+  unique_hkey key = OpenSection(section);
+  if (!key) return std::nullopt;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  RegistryValue value{type, std::string(size, '\0')};
+  if (size > 0 && RegQueryValueExA(key.get(), name.c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  value.type = type;
+  value.data.resize(size);
+  return value;
+}
+
+bool RegistrySettingsStore::Write(const std::string& section, const std::string& name,
+                                  const RegistryValue& value) {
+  unique_hkey key = OpenSection(section);
+  return key && RegSetValueExA(key.get(), name.c_str(), 0, value.type,
+                               reinterpret_cast<const BYTE*>(value.data.data()),
+                               static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// Decides what a player message means for the destinations: de-duplication of track notices,
+// the ignore list, and the pause state of the MSN line.
+#include <cstdint>
+#include <string>
+
+#include "config/settings.h"
+#include "plugin/publishers.h"
+#include "plugin/wa_ipc.h"
+#include "runtime/platform.h"
+
+constexpr WParam kTrackNoticeWParam = 666;
+constexpr LParam kTrackNoticeFlag = 0x40000000;
+constexpr LParam kPlaylistIndexMask = 0x0FFFFFFF;
+constexpr WParam kPauseCommand = 40046;
+constexpr WParam kStopCommand = 40047;
+constexpr unsigned kEndOfFileMessage = kWmUser + 2;
+constexpr std::uint32_t kRepeatWindowMs = 3000;
+
+// Every message to the hooked windows passes these tests, so they stay inline and cheap.
+inline bool IsTrackNotice(unsigned msg, WParam wParam, LParam lParam) {
+  return msg == kWmUser && wParam == kTrackNoticeWParam && (lParam & kTrackNoticeFlag) != 0;
+}
+inline bool IsWatchedMainMessage(unsigned msg, WParam wParam) {
+  return (msg == kWmCommand && (wParam == kPauseCommand || wParam == kStopCommand)) ||
+         msg == kEndOfFileMessage;
+}
+
+// The extension of a file name: from its last "." to the end, unless a "\" or ":" follows that dot.
+std::string FileExtension(const std::string& fileName);
+// Whether fileName's extension is one of the comma-separated list's fields, ignoring A-Z case.
+bool IsIgnoredFile(const std::string& fileName, const std::string& ignoreList);
+
+class TrackDispatch {
+ public:
+  using TickSource = std::uint32_t (*)();
+
+  TrackDispatch(const PluginSettings& settings, PlayerRequests& player, Publishers& publishers,
+                TickSource tick)
+      : settings_(settings), player_(player), publishers_(publishers), tick_(tick) {}
+
+  // Forgets the last track and the pause, as at start-up.
+  void Reset();
+  // A track notice on the playlist window (IsTrackNotice holds).
+  void OnTrackNotice(LParam lParam);
+  // A watched message on the main window, after the player's own procedure has run.
+  void OnMainMessage(unsigned msg, WParam wParam);
+
+  bool Paused() const { return paused_; }
+  const TTrackMetaData& LastMSNTrack() const { return lastMSNTrack_; }
+  const std::string& LastFileName() const { return lastFileName_; }
+  std::uint32_t LastFileTick() const { return lastFileTick_; }
+
+ private:
+  bool Accept(const std::string& fileName);
+  void SetNowPlaying(const TTrackMetaData& track);
+  void ClearNowPlaying();
+
+  const PluginSettings& settings_;
+  PlayerRequests& player_;
+  Publishers& publishers_;
+  TickSource tick_;
+
+  std::string lastFileName_;
+  std::uint32_t lastFileTick_ = 0;
+  bool paused_ = false;
+  TTrackMetaData lastMSNTrack_;
+};

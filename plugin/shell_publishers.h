@@ -1,0 +1,20 @@
+#pragma once
+// The destinations as the shell wires them, each reading the settings afresh on every call.
+#include "config/settings.h"
+#include "plugin/publishers.h"
+#include "plugin/wa_ipc.h"
+
+class ShellPublishers final : public Publishers {
+ public:
+  ShellPublishers(const PluginSettings& settings, PlayerRequests& player)
+      : settings_(settings), player_(player) {}
+
+  void MSNSetNowPlaying(const TTrackMetaData& track) override;
+  void MSNClearNowPlaying() override;
+  void mIRCSendCommand(const TTrackMetaData& track) override;
+  void StartMySQLUpdate(const TTrackMetaData& track) override;
+
+ private:
+  [[maybe_unused]] const PluginSettings& settings_;
+  [[maybe_unused]] PlayerRequests& player_;
+};

@@ -1,0 +1,24 @@
+#pragma once
+// A shared library loaded by file name at run time, released when the owner goes.
+#include <string>
+
+class Library {
+ public:
+  Library() = default;
+  // Loads the library with the system's usual search order; an empty Library when it fails.
+  static Library Load(const std::string& fileName);
+
+  Library(Library&& other) noexcept;
+  Library& operator=(Library&& other) noexcept;
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  ~Library();
+
+  explicit operator bool() const noexcept { return handle_ != nullptr; }
+  void* Symbol(const char* name) const;
+  void* NativeHandle() const noexcept { return handle_; }
+
+ private:
+  explicit Library(void* handle) : handle_(handle) {}
+  void* handle_ = nullptr;
+};

@@ -1,0 +1,42 @@
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/handles_win32.h"
+#include "track/globals_misc.h"
+
+namespace {
+
+std::string ProgramFilesDir() {
+  HKEY raw = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
+                    &raw) != ERROR_SUCCESS)
+    return {};
+  unique_hkey key(raw);
+  char buffer[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH, type = 0;
+  if (RegQueryValueExA(key.get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                       &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ))
+    return {};
+  return buffer;
+}
+
+}  // namespace
+
+std::string SystemDrive() {
+  std::string path;
+  if (LOBYTE(LOWORD(GetVersion())) == 4) {
+    // Windows 95 to NT 4 have no %systemdrive%: take the drive of the program-files folder.
+    std::string dir = ProgramFilesDir() + "\\abc.xyz";
+    dir = dir.substr(0, dir.find_last_of("\\:") + 1) + "..";
+    char full[MAX_PATH + 1] = {};
+    DWORD n = GetFullPathNameA(dir.c_str(), MAX_PATH, full, nullptr);
+    path.assign(full, n <= MAX_PATH ? n : 0);
+  } else {
+    char expanded[MAX_PATH + 1] = {};
+    DWORD n = ExpandEnvironmentStringsA("%systemdrive%", expanded, MAX_PATH);
+    path.assign(expanded, n > 0 && n <= MAX_PATH ? n - 1 : 0);
+  }
+  return path.substr(0, 2);
+}
