@@ -1,0 +1,125 @@
+// The real DLL inside the stand-in player, against the registry of the private Wine prefix.
+#include <gtest/gtest.h>
+
+#include "wine/wine_support.h"
+
+namespace {
+
+using namespace wine;
+
+const char* kPlaylist =
+    "C:\\Music\\Artist - Song.mp3\n"
+    "  artist=Artist\n"
+    "  title=Song\n"
+    "C:\\Music\\Other.mp3\n"
+    "C:\\Video\\clip.avi\n";
+
+class Shell : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteSettings();
+    // Nothing of this run may reach a real destination by accident.
+    SetDword("mIRC Active", 0);
+  }
+  TempDir dir;
+};
+
+TEST_F(Shell, FirstStartWithNoKeyHooksBothWindowsAndPutsThemBackAtQuit) {
+  DeleteSettings();
+  const PlayerRun run = RunPlayer(dir, kPlaylist, "quit\n");
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.lines, "plugin [kiv] Skorrel version 16"));
+  EXPECT_TRUE(Contains(run.lines, "init 0"));
+  EXPECT_TRUE(Contains(run.lines, "request 260 1"));
+  EXPECT_TRUE(Contains(run.lines, "hooked main=1 playlist=1"));
+  EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
+  EXPECT_TRUE(Contains(run.lines, "unloaded"));
+}
+
+TEST_F(Shell, QuitWritesEveryValueWithItsType) {
+  DeleteSettings();
+  ASSERT_EQ(RunPlayer(dir, kPlaylist, "quit\n").exitCode, 0);
+  const char* flags[] = {"mIRC Active", "MSN Active", "MSN Clear", "MSN Default Format", "Ignore Exts",
+                         "MySQL Active", "MySQL SSH", "SSH Active"};
+  const char* texts[] = {"mIRC DDE Name", "mIRC DDE Command", "MSN Format", "Ignore Ext List",
+                         "MySQL Server", "MySQL UserName", "MySQL Password", "MySQL Command",
+                         "SSH Server", "SSH UserName", "SSH Password"};
+  for (const char* name : flags) {
+    const StoredValue v = ReadValue(name);
+    EXPECT_TRUE(v.exists && v.type == REG_DWORD && v.data.size() == 4) << name;
+  }
+  for (const char* name : texts) {
+    const StoredValue v = ReadValue(name);
+    EXPECT_TRUE(v.exists && v.type == REG_SZ) << name;
+  }
+  EXPECT_EQ(ReadValue("MSN Active").data, std::string("\1\0\0\0", 4));
+  EXPECT_EQ(ReadValue("MySQL Active").data, std::string(4, '\0'));
+  EXPECT_EQ(ReadValue("mIRC DDE Name").data, std::string("mIRC\0", 5));
+  EXPECT_EQ(ReadValue("MySQL Server").data, std::string(1, '\0'));
+}
+
+TEST_F(Shell, StoredOddTypesReadByTheLoadRules) {
+  SetString("SSH Active", "1");
+  SetString("Ignore Exts", "0");
+  SetDword("MySQL Active", 2);
+  SetDword("MSN Clear", 0xFFFFFFFF);
+  SetString("MSN Format", "");
+  SetString("SSH Server", "%HOST%:22", REG_EXPAND_SZ);
+  ASSERT_EQ(RunPlayer(dir, kPlaylist, "quit\n").exitCode, 0);
+  // What the plug-in loaded is what it saved back at quit.
+  EXPECT_EQ(ReadValue("SSH Active").data, std::string(4, '\0'));
+  EXPECT_EQ(ReadValue("SSH Active").type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(ReadValue("Ignore Exts").data, std::string("\1\0\0\0", 4));
+  EXPECT_EQ(ReadValue("MySQL Active").data, std::string(4, '\0'));
+  EXPECT_EQ(ReadValue("MSN Clear").data, std::string("\1\0\0\0", 4));
+  EXPECT_EQ(ReadValue("MSN Format").data, std::string("%artist% - %title%\0", 19));
+  EXPECT_EQ(ReadValue("SSH Server").type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(ReadValue("SSH Server").data, std::string("%HOST%:22\0", 10));
+}
+
+TEST_F(Shell, ANoticeForEntryIMakesExactlyOneFileRequestBeforeThePlaylistSeesIt) {
+  const PlayerRun run = RunPlayer(dir, kPlaylist, "play 1\n");
+  ASSERT_EQ(run.exitCode, 0);
+  const auto requests = LinesStartingWith(run.lines, "request 211");
+  ASSERT_EQ(requests, std::vector<std::string>{"request 211 1 -> C:\\Music\\Other.mp3"});
+  auto position = [&](const std::string& line) {
+    for (size_t i = 0; i < run.lines.size(); ++i)
+      if (run.lines[i] == line) return i;
+    return run.lines.size();
+  };
+  EXPECT_LT(position(requests[0]), position("playlist notice 1"));
+}
+
+TEST_F(Shell, RepeatedNoticesForOneTrackAskOncePerNotice) {
+  const PlayerRun run = RunPlayer(dir, kPlaylist, "play 0 3 10\n");
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_EQ(LinesStartingWith(run.lines, "request 211 0").size(), 3u);
+  EXPECT_EQ(LinesStartingWith(run.lines, "playlist notice 0").size(), 3u);
+}
+
+TEST_F(Shell, OtherMessagesReachThePlayersOwnProcedureUnchanged) {
+  const PlayerRun run = RunPlayer(dir, kPlaylist,
+                                  "send 32770 123 -5\n"
+                                  "send 273 106542 0\n");  // 40046 with a notification code above it
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.lines, "wndproc main 32770 123 -5"));
+  EXPECT_TRUE(Contains(run.lines, "sent 32770 123 -5 -> 4242"));
+  EXPECT_TRUE(Contains(run.lines, "wndproc main 273 106542 0"));
+  EXPECT_TRUE(Contains(run.lines, "sent 273 106542 0 -> 4242"));
+}
+
+TEST_F(Shell, ConfigTwiceBeforeAnyDialogExistsDoesNoHarm) {
+  const PlayerRun run = RunPlayer(dir, kPlaylist, "config\nconfig\nplay 0\nquit\n");
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.lines, "request 211 0 -> C:\\Music\\Artist - Song.mp3"));
+  EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
+}
+
+TEST_F(Shell, PauseStopAndEndOfFilePassThroughToThePlayer) {
+  const PlayerRun run = RunPlayer(dir, kPlaylist, "play 0\npause\npause\nstop\neof\n");
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.lines, "action eof"));
+  EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
+}
+
+}  // namespace

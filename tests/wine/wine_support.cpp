@@ -1,0 +1,192 @@
+#include "wine/wine_support.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "runtime/handles_win32.h"
+
+namespace wine {
+
+std::string WindowsPath(const std::string& unixPath) {
+  std::string path = unixPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path.size() > 1 && path[1] == ':' ? path : "Z:" + path;
+}
+
+std::string BinDir() { return WindowsPath(SKORREL_BIN_DIR); }
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  for (const std::string& l : lines)
+    if (l == line) return true;
+  return false;
+}
+
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& l : lines)
+    if (l.compare(0, prefix.size(), prefix) == 0) found.push_back(l);
+  return found;
+}
+
+namespace {
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(child);
+      else
+        DeleteFileA(child.c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+}  // namespace
+
+TempDir::TempDir() {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  for (unsigned n = GetTickCount() ^ GetCurrentProcessId();; ++n) {
+    path_ = std::string(base) + "skorrel-" + std::to_string(n);
+    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+  }
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+ChildProcess::ChildProcess(const std::string& commandLine, const std::string& cwd,
+                           const std::vector<std::string>& environment) {
+  // The child inherits this process's environment plus the given entries.
+  std::string block;
+  if (!environment.empty()) {
+    char* current = GetEnvironmentStringsA();
+    for (const char* p = current; *p; p += strlen(p) + 1) block.append(p, strlen(p) + 1);
+    FreeEnvironmentStringsA(current);
+    for (const std::string& entry : environment) block.append(entry).push_back('\0');
+    block.push_back('\0');
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::string mutableLine = commandLine;
+  if (CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
+                     block.empty() ? nullptr : block.data(), cwd.empty() ? nullptr : cwd.c_str(), &startup,
+                     &info)) {
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+  }
+}
+
+ChildProcess::~ChildProcess() { Stop(); }
+
+int ChildProcess::Wait(DWORD timeoutMs) {
+  if (!process_) return -1;
+  if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+    Stop();
+    return -1;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return static_cast<int>(code);
+}
+
+void ChildProcess::Stop() {
+  if (!process_) return;
+  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 10000);
+  }
+  CloseHandle(process_);
+  process_ = nullptr;
+}
+
+HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND window = FindWindowA(className, caption)) return window;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    // Polling another process's window list: there is nothing to wait on.
+    Sleep(20);
+  }
+}
+
+namespace {
+constexpr const char* kKey = "Software\\Brenwick\\Winamp Plugins\\Skorrel\\Global";
+
+unique_hkey OpenKey() {
+  HKEY raw = nullptr;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr);
+  return unique_hkey(raw);
+}
+}  // namespace
+
+void DeleteSettings() {
+  RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenwick\\Winamp Plugins\\Skorrel");
+}
+
+void SetDword(const std::string& name, DWORD value) {
+  RegSetValueExA(OpenKey().get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+}
+
+void SetString(const std::string& name, const std::string& text, DWORD type) {
+  RegSetValueExA(OpenKey().get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>(text.size() + 1));
+}
+
+StoredValue ReadValue(const std::string& name) {
+  StoredValue value;
+  HKEY raw = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return value;
+  unique_hkey key(raw);
+  DWORD size = 0;
+  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+    return value;
+  value.data.resize(size);
+  RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
+                   &size);
+  value.exists = true;
+  return value;
+}
+
+PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script, DWORD timeoutMs,
+                    const std::vector<std::string>& environment) {
+  WriteText(dir.File("playlist.txt"), playlist);
+  WriteText(dir.File("script.txt"), script);
+  const std::string out = dir.File("player.out");
+  std::ostringstream command;
+  command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir() << "\\gen_skorrel.dll\" --playlist \""
+          << dir.File("playlist.txt") << "\" --script \"" << dir.File("script.txt") << "\" --out \"" << out << '"';
+  PlayerRun run;
+  {
+    ChildProcess player(command.str(), dir.Path(), environment);
+    run.exitCode = player.Wait(timeoutMs);
+  }
+  run.lines = ReadLines(out);
+  return run;
+}
+
+}  // namespace wine

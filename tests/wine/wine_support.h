@@ -1,0 +1,80 @@
+#pragma once
+// What the Wine tests share: paths, temporary folders, child processes that are always stopped,
+// the plug-in's registry key, and runs of the stand-in player.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace wine {
+
+// The folder with gen_skorrel.dll and the stand-in programs, as a Windows path.
+std::string BinDir();
+// A Unix path (as CMake writes it) as a Windows path on Wine's Z: drive.
+std::string WindowsPath(const std::string& unixPath);
+
+std::vector<std::string> ReadLines(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
+bool Contains(const std::vector<std::string>& lines, const std::string& line);
+// The lines that start with prefix, in order.
+std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+
+// A fresh folder under the temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A process started by a test; terminated when the test lets go of it, whatever happened.
+class ChildProcess {
+ public:
+  // Starts commandLine in folder cwd (the current one when empty) with extra environment entries.
+  ChildProcess(const std::string& commandLine, const std::string& cwd = {},
+               const std::vector<std::string>& environment = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return process_ != nullptr; }
+  // The exit code, or -1 when it did not end within timeoutMs (it is then terminated).
+  int Wait(DWORD timeoutMs);
+  void Stop();
+  DWORD Id() const { return id_; }
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
+
+// Waits until a top-level window of the class (and caption, when given) exists.
+HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs);
+
+// The plug-in's settings key: HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global.
+void DeleteSettings();
+void SetDword(const std::string& name, DWORD value);
+void SetString(const std::string& name, const std::string& text, DWORD type = REG_SZ);
+struct StoredValue {
+  bool exists = false;
+  DWORD type = 0;
+  std::string data;
+};
+StoredValue ReadValue(const std::string& name);
+
+// One run of the stand-in player with the real DLL: the playlist and script texts, and the lines
+// the player wrote. The player is stopped if it has not finished within timeoutMs.
+struct PlayerRun {
+  int exitCode = -1;
+  std::vector<std::string> lines;
+};
+PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
+                    DWORD timeoutMs = 60000, const std::vector<std::string>& environment = {});
+
+}  // namespace wine

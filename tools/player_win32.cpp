@@ -1,0 +1,287 @@
+// Stand-in for the Winamp player: a main window and a playlist window that answer requests 211,
+// 260 and 290 from a playlist file, a plug-in DLL loaded by path, and a script of player actions.
+// Everything it observes is written as lines to standard output and to the --out file.
+//
+//   player.exe --plugin DLL --playlist FILE --script FILE [--out FILE]
+//
+// Playlist: one file name per line; indented "name=value" lines below it are its tags.
+// Script, one action per line: play INDEX [TIMES [INTERVAL_MS]], wait MS, pause, stop, eof,
+// config, send MSG WPARAM LPARAM, quit. Quit is implied at the end of the script.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct PluginRecord {
+  int version;
+  const char* description;
+  int (*init)();
+  void (*config)();
+  void (*quit)();
+  HWND hwndParent;
+  HINSTANCE hDllInstance;
+};
+
+struct ExtendedFileInfo {
+  const char* filename;
+  const char* metadata;
+  char* ret;
+  size_t retlen;
+};
+
+struct Entry {
+  std::string file;
+  std::vector<std::pair<std::string, std::string>> tags;
+};
+
+constexpr UINT kTrackNoticeWParam = 666;
+constexpr LPARAM kTrackNoticeFlag = 0x40000000;
+
+std::vector<Entry> playlist;
+FILE* outFile = nullptr;
+HWND mainWindow = nullptr;
+HWND playlistWindow = nullptr;
+bool recordMainMessages = false;
+
+void Out(const char* format, ...) {
+  char line[8192];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  fprintf(stdout, "%s\n", line);
+  fflush(stdout);
+  if (outFile) {
+    fprintf(outFile, "%s\n", line);
+    fflush(outFile);
+  }
+}
+
+bool SameName(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+
+const Entry* FindEntry(const char* file) {
+  for (const Entry& e : playlist)
+    if (e.file == file) return &e;
+  return nullptr;
+}
+
+LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
+  switch (lParam) {
+    case 211: {
+      const size_t index = wParam;
+      if (index >= playlist.size()) {
+        Out("request 211 %u -> (none)", static_cast<unsigned>(index));
+        return 0;
+      }
+      Out("request 211 %u -> %s", static_cast<unsigned>(index), playlist[index].file.c_str());
+      return reinterpret_cast<LRESULT>(playlist[index].file.c_str());
+    }
+    case 260:
+      Out("request 260 %u", static_cast<unsigned>(wParam));
+      return wParam == 1 ? reinterpret_cast<LRESULT>(playlistWindow) : 0;
+    case 290: {
+      auto* info = reinterpret_cast<ExtendedFileInfo*>(wParam);
+      const Entry* entry = FindEntry(info->filename);
+      if (entry) {
+        for (const auto& [name, value] : entry->tags) {
+          if (!SameName(name, info->metadata)) continue;
+          lstrcpynA(info->ret, value.c_str(), static_cast<int>(info->retlen));
+          Out("request 290 %s|%s -> %s", info->filename, info->metadata, value.c_str());
+          return 1;
+        }
+      }
+      Out("request 290 %s|%s -> (unknown)", info->filename, info->metadata);
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+LRESULT CALLBACK MainProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (recordMainMessages) {
+    Out("wndproc main %u %u %ld", msg, static_cast<unsigned>(wParam), static_cast<long>(lParam));
+    return 4242;
+  }
+  if (msg == WM_USER) return AnswerRequest(wParam, lParam);
+  return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK PlaylistProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_USER && wParam == kTrackNoticeWParam)
+    Out("playlist notice %ld", static_cast<long>(lParam & 0x0FFFFFFF));
+  return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+// Lets DDE, WM_COPYDATA senders and timers of other processes get through while the player waits.
+void Pump(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+  }
+}
+
+std::vector<Entry> ReadPlaylist(const char* path) {
+  std::vector<Entry> entries;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == ' ' || line[0] == '\t') {
+      const size_t start = line.find_first_not_of(" \t");
+      const size_t eq = line.find('=', start);
+      if (entries.empty() || eq == std::string::npos) continue;
+      entries.back().tags.emplace_back(line.substr(start, eq - start), line.substr(eq + 1));
+    } else {
+      entries.push_back({line, {}});
+    }
+  }
+  return entries;
+}
+
+HWND MakeWindow(const char* className, WNDPROC proc, const char* title) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = className;
+  RegisterClassA(&wc);
+  return CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, 0, 0, 300, 100, nullptr, nullptr,
+                       GetModuleHandleA(nullptr), nullptr);
+}
+
+WNDPROC CurrentProc(HWND window) { return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC)); }
+
+class Session {
+ public:
+  Session(HMODULE module, PluginRecord* record) : module_(module), record_(record) {}
+
+  void Run(std::istream& script) {
+    std::string line;
+    while (!quit_ && std::getline(script, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      Out("action %s", line.c_str());
+      Do(line);
+      Pump(0);
+    }
+    if (!quit_) Quit();
+  }
+
+ private:
+  void Do(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb;
+    words >> verb;
+    if (verb == "play") {
+      long index = 0, times = 1, interval = 0;
+      words >> index >> times >> interval;
+      for (long i = 0; i < times; ++i) {
+        if (i > 0) Pump(static_cast<DWORD>(interval));
+        SendMessageA(playlistWindow, WM_USER, kTrackNoticeWParam, kTrackNoticeFlag | index);
+      }
+    } else if (verb == "wait") {
+      long ms = 0;
+      words >> ms;
+      Pump(static_cast<DWORD>(ms));
+    } else if (verb == "pause") {
+      SendMessageA(mainWindow, WM_COMMAND, 40046, 0);
+    } else if (verb == "stop") {
+      SendMessageA(mainWindow, WM_COMMAND, 40047, 0);
+    } else if (verb == "eof") {
+      SendMessageA(mainWindow, WM_USER + 2, 0, 0);
+    } else if (verb == "config") {
+      record_->config();
+    } else if (verb == "send") {
+      unsigned long msg = 0, wParam = 0;
+      long lParam = 0;
+      words >> msg >> wParam >> lParam;
+      recordMainMessages = true;
+      const LRESULT result = SendMessageA(mainWindow, msg, wParam, lParam);
+      recordMainMessages = false;
+      Out("sent %lu %lu %ld -> %ld", msg, wParam, lParam, static_cast<long>(result));
+    } else if (verb == "quit") {
+      Quit();
+    } else {
+      Out("unknown action %s", verb.c_str());
+    }
+  }
+
+  void Quit() {
+    record_->quit();
+    Out("quit restored main=%d playlist=%d", CurrentProc(mainWindow) == MainProc,
+        CurrentProc(playlistWindow) == PlaylistProc);
+    FreeLibrary(module_);
+    Out("unloaded");
+    quit_ = true;
+  }
+
+  HMODULE module_;
+  PluginRecord* record_;
+  bool quit_ = false;
+};
+
+const char* Argument(int argc, char** argv, const char* name) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* pluginPath = Argument(argc, argv, "--plugin");
+  const char* playlistPath = Argument(argc, argv, "--playlist");
+  const char* scriptPath = Argument(argc, argv, "--script");
+  const char* outPath = Argument(argc, argv, "--out");
+  if (!pluginPath || !playlistPath || !scriptPath) {
+    fprintf(stderr, "usage: player --plugin DLL --playlist FILE --script FILE [--out FILE]\n");
+    return 2;
+  }
+  if (outPath) outFile = fopen(outPath, "w");
+  playlist = ReadPlaylist(playlistPath);
+
+  mainWindow = MakeWindow("Winamp v1.x", MainProc, "Winamp");
+  playlistWindow = MakeWindow("Winamp PE", PlaylistProc, "Winamp Playlist Editor");
+
+  HMODULE module = LoadLibraryA(pluginPath);
+  if (!module) {
+    Out("load failed %lu", GetLastError());
+    return 3;
+  }
+  using GetPlugin = PluginRecord* (*)();
+  auto get = reinterpret_cast<GetPlugin>(reinterpret_cast<void*>(GetProcAddress(module, "winampGetGeneralPurposePlugin")));
+  if (!get) {
+    Out("no entry winampGetGeneralPurposePlugin");
+    FreeLibrary(module);
+    return 3;
+  }
+  PluginRecord* record = get();
+  Out("plugin %s version %d", record->description, record->version);
+  record->hwndParent = mainWindow;
+  record->hDllInstance = module;
+  Out("init %d", record->init());
+  Out("hooked main=%d playlist=%d", CurrentProc(mainWindow) != MainProc, CurrentProc(playlistWindow) != PlaylistProc);
+
+  std::ifstream script(scriptPath);
+  Session(module, record).Run(script);
+
+  DestroyWindow(playlistWindow);
+  DestroyWindow(mainWindow);
+  if (outFile) fclose(outFile);
+  return 0;
+}
