@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the builds, the tests and the demo need from Debian's packages. Idempotent: does
+# nothing when everything is there already.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest libbenchmark-dev
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth
+  mariadb-server libmariadb3 libmariadb-dev
+  libssh2-1-dev openssh-server
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+# wine32 lives in the i386 architecture.
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
