@@ -1,0 +1,8 @@
+#include <cstdio>
+
+#include "database/query_failed_box.h"
+
+// No desktop to show a box on: the report goes to the error stream instead.
+void ShowQueryFailedBox(const std::string& report) {
+  std::fprintf(stderr, "%s: %s\n", kQueryFailedCaption, report.c_str());
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The database publisher: for each track the trigger expands the user's statement and hands it, with
+// copies of the connection settings, to a worker thread of its own, so the player's window thread
+// never waits on the network. Each worker connects, runs the one statement and frees itself.
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config/settings.h"
+#include "database/query_failed_box.h"
+#include "diag/globals.h"
+#include "runtime/thread.h"
+#include "track/track.h"
+
+// Where a worker's lines go and where its wrapper shows the "Query failed" box.
+struct MySQLUpdateSeams {
+  std::function<void(std::string_view)> log = &LogDebug;
+  QueryFailedBox queryFailedBox = &ShowQueryFailedBox;
+};
+
+class TThreadMySQLUpdater : public TThread {
+ public:
+  explicit TThreadMySQLUpdater(MySQLUpdateSeams seams = {}) : seams_(std::move(seams)) {}
+
+  // Set before the thread starts, never changed afterwards.
+  std::string Host;
+  std::string UserName;
+  std::string Password;
+  std::string SQL;
+
+ protected:
+  // Connects with the option group "kivNormal", runs SQL without keeping its result, and logs each
+  // step; every failure ends as a log line.
+  void Execute() override;
+
+ private:
+  MySQLUpdateSeams seams_;
+};
+
+// The option group of the client library's option files that every connection reads.
+inline constexpr const char* kMySQLOptionGroup = "kivNormal";
+
+// A filled worker for track, not yet started: the settings copied, the statement expanded with SQL
+// escaping. Null, after one log line, when no tag of the track resolved: the statement would then
+// be the bare file name, which is never run as SQL.
+std::unique_ptr<TThreadMySQLUpdater> PrepareMySQLUpdate(const TTrackMetaData& track,
+                                                        const PluginSettings& settings, TagSource& tags,
+                                                        MySQLUpdateSeams seams = {});
+
+// The trigger, on the player's window thread: prepares the worker and starts it free-on-terminate.
+// Returns at once; nothing waits for the worker or remembers it.
+void StartMySQLUpdate(const TTrackMetaData& track, const PluginSettings& settings, TagSource& tags,
+                      MySQLUpdateSeams seams = {});
