@@ -1,6 +1,8 @@
 #pragma once
 // One-line owners for the Win32 handle kinds the plug-in keeps.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <ddeml.h>
 
 #include "runtime/handle.h"
 
@@ -32,3 +34,38 @@ struct hwnd_traits {
   static void close(pointer h) noexcept { DestroyWindow(h); }
 };
 using unique_hwnd = unique_handle<hwnd_traits>;
+
+// A DDE string handle is freed through the instance that made it, so the owner keeps both.
+struct dde_string {
+  DWORD instance = 0;
+  HSZ hsz = nullptr;
+  friend bool operator==(dde_string a, dde_string b) noexcept { return a.hsz == b.hsz; }
+};
+struct dde_string_traits {
+  using pointer = dde_string;
+  static pointer invalid() noexcept { return {}; }
+  static void close(pointer h) noexcept { DdeFreeStringHandle(h.instance, h.hsz); }
+};
+using unique_dde_string = unique_handle<dde_string_traits>;
+
+// Owned only until given to a transaction, which takes it over (release it then).
+struct dde_data_traits {
+  using pointer = HDDEDATA;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { DdeFreeDataHandle(h); }
+};
+using unique_dde_data = unique_handle<dde_data_traits>;
+
+struct hconv_traits {
+  using pointer = HCONV;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { DdeDisconnect(h); }
+};
+using unique_hconv = unique_handle<hconv_traits>;
+
+struct dde_instance_traits {
+  using pointer = DWORD;
+  static pointer invalid() noexcept { return 0; }
+  static void close(pointer h) noexcept { DdeUninitialize(h); }
+};
+using unique_dde_instance = unique_handle<dde_instance_traits>;

@@ -1,0 +1,90 @@
+#include "publish/msn.h"
+
+#include "track/subtags.h"
+
+namespace {
+
+// Backslash and digit zero as two characters: the messenger's field separator, not a zero byte.
+constexpr std::string_view kSep = "\\0";
+constexpr std::string_view kClosing = "WMContentID";
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Shortens the values by one unit at a time, always the longest (the later one on a tie, so the
+// title, shown first, keeps the most), until fixed + values fit. A surrogate pair goes as a whole.
+void CutToFit(std::u16string (&values)[3], std::size_t fixed) {
+  auto total = [&] { return fixed + values[0].size() + values[1].size() + values[2].size(); };
+  while (total() > kMsnMaxUnits) {
+    std::u16string* longest = &values[2];
+    for (int i = 1; i >= 0; --i)
+      if (values[i].size() > longest->size()) longest = &values[i];
+    if (longest->empty()) return;
+    longest->pop_back();
+    if (!longest->empty() && IsHighSurrogate(longest->back())) longest->pop_back();
+  }
+}
+
+// The fields before the values: empty, "Music", on or off, the display format; each closed.
+std::string Head(const MsnLine& line) {
+  std::string head;
+  for (std::string_view field : {std::string_view(), std::string_view("Music"), std::string_view(line.on),
+                                 std::string_view(line.format)})
+    (head += field) += kSep;
+  return head;
+}
+
+}  // namespace
+
+MsnLine MSNSetLine(TagSource& tags, const TTrackMetaData& track, bool defaultFormat, const std::string& format) {
+  if (defaultFormat) {
+    const std::string artist = tags.Tag(track.FileName, "artist");
+    const std::string album = tags.Tag(track.FileName, "album");
+    const std::string title = tags.Tag(track.FileName, "title");
+    return {"1", artist.empty() ? "{0}" : "{1} - {0}", {title, artist, album}};
+  }
+  return {"1", "{0}", {SubTags(tags, track, format, false), "", ""}};
+}
+
+MsnLine MSNClearLine() { return {"0", "{0}", {"", "", ""}}; }
+
+std::string MSNText(const MsnLine& line) {
+  std::string text = Head(line);
+  for (const std::string& value : line.values) (text += value) += kSep;
+  text += kClosing;
+  text += '\0';
+  return text;
+}
+
+MsnBlock MSNBlock(const MsnLine& line, const MessengerLink& link) {
+  const std::u16string wideHead = link.Widen(Head(line));
+  const std::u16string wideSep = link.Widen(kSep);
+  const std::u16string wideClosing = link.Widen(kClosing);
+  std::u16string values[3] = {link.Widen(line.values[0]), link.Widen(line.values[1]), link.Widen(line.values[2])};
+
+  // Head, the three separators after the values, the closing word and its zero character.
+  CutToFit(values, wideHead.size() + 3 * wideSep.size() + wideClosing.size() + 1);
+
+  std::u16string text = wideHead;
+  for (const std::u16string& value : values) text += value + wideSep;
+  text += wideClosing;
+  text += u'\0';
+  // Only a head longer than the block itself is left to cut here; the closing zero stays last.
+  if (text.size() > kMsnMaxUnits) {
+    text.resize(kMsnMaxUnits);
+    text.back() = u'\0';
+  }
+
+  MsnBlock block{};
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    block[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
+    block[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+  }
+  return block;
+}
+
+void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
+                      const std::string& format) {
+  link.SendToAll(MSNBlock(MSNSetLine(tags, track, defaultFormat, format), link));
+}
+
+void MSNClearNowPlaying(MessengerLink& link) { link.SendToAll(MSNBlock(MSNClearLine(), link)); }
