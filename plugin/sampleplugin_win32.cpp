@@ -11,6 +11,8 @@
 #include "plugin/dispatch.h"
 #include "plugin/shell_publishers.h"
 #include "plugin/wa_ipc_win32.h"
+#include "publish/dde_win32.h"
+#include "publish/msn_win32.h"
 
 namespace {
 
@@ -43,7 +45,9 @@ struct ModuleState {
   PluginSettings settings;
   RegistrySettingsStore registry;
   WinampRequests player;
-  ShellPublishers publishers{settings, player};
+  Win32Messenger messenger;
+  DdeMircLink mirc;
+  ShellPublishers publishers{settings, player, messenger, mirc};
   TrackDispatch dispatch{settings, player, publishers, &TickCount};
 
   ~ModuleState();
@@ -112,6 +116,9 @@ int PluginInit() {
     state.dispatch.Reset();
     state.player.SetParentWindow(reinterpret_cast<HostWindow>(plugin.hwndParent));
     LoadSettings(state.registry, state.settings);
+    // The DDE instance is made here, not at module load: DDEML ties it to the creating thread, the
+    // player calls Init on its window thread, and module load runs under the loader lock.
+    if (const std::string error = state.mirc.Start(); !error.empty()) LogDebug("Plugin.Init: " + error);
     // The tunnel listener is started here once it exists.
     state.ListenerActive = false;
     state.OldMainWndProc = Subclass(plugin.hwndParent, MainWndProc);
@@ -138,6 +145,8 @@ void PluginQuit() {
   Step("clearing MSN", [] { state.publishers.MSNClearNowPlaying(); });
   Step("stopping the listener", [] { state.ListenerActive = false; });
   Step("removing hooks", [] { RemoveHooks(); });
+  // On the thread that made it, and before the player can free the module under its callback.
+  Step("ending DDE", [] { state.mirc.Stop(); });
 }
 
 }  // namespace

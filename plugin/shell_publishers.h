@@ -3,11 +3,14 @@
 #include "config/settings.h"
 #include "plugin/publishers.h"
 #include "plugin/wa_ipc.h"
+#include "publish/mirc.h"
+#include "publish/msn.h"
 
 class ShellPublishers final : public Publishers {
  public:
-  ShellPublishers(const PluginSettings& settings, PlayerRequests& player)
-      : settings_(settings), player_(player) {}
+  ShellPublishers(const PluginSettings& settings, PlayerRequests& player, MessengerLink& messenger,
+                  MircLink& mirc)
+      : settings_(settings), player_(player), messenger_(messenger), mirc_(mirc) {}
 
   void MSNSetNowPlaying(const TTrackMetaData& track) override;
   void MSNClearNowPlaying() override;
@@ -17,4 +20,6 @@ class ShellPublishers final : public Publishers {
  private:
   [[maybe_unused]] const PluginSettings& settings_;
   [[maybe_unused]] PlayerRequests& player_;
+  MessengerLink& messenger_;
+  MircLink& mirc_;
 };
