@@ -1,4 +1,83 @@
 #include "diag/globals.h"
 
-// Logging goes nowhere until the log client is built.
-void LogDebug(std::string_view) {}
+#include <mutex>
+#include <utility>
+
+#include "diag/CSIntf.h"
+
+namespace {
+
+constexpr std::string_view kPrefix = "[gen_skorrel] ";
+
+struct ClientSlot {
+  std::mutex mutex;
+  // Each caller holds its own reference while it logs, so the client outlives every line in flight.
+  std::shared_ptr<TCodeSite> client;
+};
+
+// Never destroyed: threads that outlive the plug-in's shut-down may still log while the module's
+// static objects are torn down.
+union ImmortalSlot {
+  ClientSlot slot;
+  constexpr ImmortalSlot() : slot() {}
+  ~ImmortalSlot() {}
+};
+constinit ImmortalSlot immortal;
+
+std::shared_ptr<TCodeSite> Exchange(std::shared_ptr<TCodeSite> client) {
+  std::lock_guard lock(immortal.slot.mutex);
+  return std::exchange(immortal.slot.client, std::move(client));
+}
+
+std::shared_ptr<TCodeSite> Current() {
+  std::lock_guard lock(immortal.slot.mutex);
+  return immortal.slot.client;
+}
+
+}  // namespace
+
+void LogDebug(std::string_view text) noexcept {
+  try {
+    const std::shared_ptr<TCodeSite> client = Current();
+    if (!client || !client->Enabled()) return;
+    std::string line;
+    line.reserve(kPrefix.size() + text.size());
+    line.append(kPrefix).append(text);
+    client->SendText(line);
+  } catch (...) {
+    // Logging never fails its caller.
+  }
+}
+
+std::string LogDestination(std::string_view host, std::string_view systemDrive) {
+  std::string destination = "TCP[Host=";
+  destination.append(host).append(";RemoteDestinationDetails=Viewer,File[Path=");
+  destination.append(systemDrive).append("\\gen_skorrel.csl]]");
+  return destination;
+}
+
+void StartLogClient(std::shared_ptr<LogPlatform> platform, std::string_view csDebug,
+                    std::string_view systemDrive) noexcept {
+  try {
+    // Configured before it is published, so no other thread's line can reach a client that is
+    // still on by default.
+    auto client = std::make_shared<TCSObject>(std::move(platform));
+    if (csDebug.empty()) {
+      client->SetEnabled(false);
+    } else {
+      client->SetEnabled(true);
+      client->SetDestinationDetails(LogDestination(csDebug, systemDrive));
+    }
+    Exchange(std::move(client));
+  } catch (...) {
+    // Without a client LogDebug does nothing, which is all that can be done.
+  }
+}
+
+void StopLogClient() noexcept {
+  try {
+    // Released outside the slot's lock: the close packet may take a while.
+    std::shared_ptr<TCodeSite> old = Exchange(nullptr);
+  } catch (...) {
+  }
+}
