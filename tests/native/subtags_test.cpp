@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "diag/globals.h"
+#include "log_platform_double.h"
 #include "tag_table.h"
 
 namespace {
@@ -108,6 +111,21 @@ TEST_F(SubTagsTest, WithSqlEscapingAFallBackReplacesTheWholeStatementAndSaysSo) 
 
 TEST_F(SubTagsTest, TheFallBackReportIsOptional) {
   EXPECT_EQ(SubTags(tags, kSong, "%x%", false), "01 Song");
+}
+
+TEST_F(SubTagsTest, LogsItsStartTheTemplateTheLoopEachMatchAndTheOutput) {
+  Set("title", "T");
+  auto platform = std::make_shared<RecordingLogPlatform>();
+  StartLogClient(platform, "viewer", "C:");
+  Expand("<%title%>");
+  StopLogClient();
+  std::vector<std::string> lines;
+  for (const SentPacket& packet : platform->Sent())
+    if (packet.Type() == 0) lines.push_back(packet.Text());
+  EXPECT_EQ(lines, (std::vector<std::string>{"[gen_skorrel] SubTags", "[gen_skorrel] SubTags: TrackFormat=<%title%>",
+                                             "[gen_skorrel] SubTags: RegExp Loop",
+                                             "[gen_skorrel] SubTags: Match(1) - %title%",
+                                             "[gen_skorrel] SubTags: Output=<T>"}));
 }
 
 }  // namespace
