@@ -41,8 +41,9 @@ class DdeConversation final : public MircConversation {
   void Poke(const std::string& text) override {
     const unique_dde_string item = MakeString(instance_, kItem);
     if (!item) return;
-    unique_dde_data data(DdeCreateDataHandle(instance_, reinterpret_cast<BYTE*>(const_cast<char*>(text.c_str())),
-                                             static_cast<DWORD>(text.size() + 1), 0, item.get().hsz, format_, 0));
+    unique_dde_data data(
+        DdeCreateDataHandle(instance_, reinterpret_cast<BYTE*>(const_cast<char*>(text.c_str())),
+                            static_cast<DWORD>(text.size() + 1), 0, item.get().hsz, format_, 0));
     if (!data) return;
     // Asynchronous: neither the transaction's id nor the server's answer is waited for. The
     // transaction owns the data from here on.

@@ -35,7 +35,8 @@ std::string Head(const MsnLine& line) {
 
 }  // namespace
 
-MsnLine MSNSetLine(TagSource& tags, const TTrackMetaData& track, bool defaultFormat, const std::string& format) {
+MsnLine MSNSetLine(TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
+                   const std::string& format) {
   if (defaultFormat) {
     const std::string artist = tags.Tag(track.FileName, "artist");
     const std::string album = tags.Tag(track.FileName, "album");
@@ -59,7 +60,8 @@ MsnBlock MSNBlock(const MsnLine& line, const MessengerLink& link) {
   const std::u16string wideHead = link.Widen(Head(line));
   const std::u16string wideSep = link.Widen(kSep);
   const std::u16string wideClosing = link.Widen(kClosing);
-  std::u16string values[3] = {link.Widen(line.values[0]), link.Widen(line.values[1]), link.Widen(line.values[2])};
+  std::u16string values[3] = {link.Widen(line.values[0]), link.Widen(line.values[1]),
+                              link.Widen(line.values[2])};
 
   // Head, the three separators after the values, the closing word and its zero character.
   CutToFit(values, wideHead.size() + 3 * wideSep.size() + wideClosing.size() + 1);

@@ -24,7 +24,8 @@ struct MsnLine {
 };
 
 // The line for a track: the built-in artist/title/album form, or the template expanded for it.
-MsnLine MSNSetLine(TagSource& tags, const TTrackMetaData& track, bool defaultFormat, const std::string& format);
+MsnLine MSNSetLine(TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
+                   const std::string& format);
 // The line that switches the messenger's display off.
 MsnLine MSNClearLine();
 

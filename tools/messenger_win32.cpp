@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (argc > 2) name = argv[2];
-  record = CreateFileA(argv[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  record = CreateFileA(argv[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (record == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "messenger_standin: cannot open %s\n", argv[1]);
     return 1;
@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
   windowClass.lpszClassName = "MsnMsgrUIManager";
   RegisterClassA(&windowClass);
   // A real top-level window, never shown: the plug-in's search does not see message-only windows.
-  if (!CreateWindowExA(0, "MsnMsgrUIManager", name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                       windowClass.hInstance, nullptr)) {
+  if (!CreateWindowExA(0, "MsnMsgrUIManager", name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                       nullptr, windowClass.hInstance, nullptr)) {
     std::fprintf(stderr, "messenger_standin: no window\n");
     return 1;
   }

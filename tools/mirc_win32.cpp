@@ -63,8 +63,10 @@ void OnPoke(HSZ item, UINT format, HDDEDATA data) {
   DdeQueryStringA(instance, item, itemName, sizeof itemName, CP_WINANSI);
   // The text is what precedes the first zero byte; anything after it would show as a suffix.
   const std::string text(bytes.data());
-  std::string line = "poke len=" + std::to_string(length) + " fmt=" + std::to_string(format) + " text=" + Visible(text);
-  if (text.size() + 1 != length) line += " (" + std::to_string(length - text.size()) + " bytes from the first zero)";
+  std::string line =
+      "poke len=" + std::to_string(length) + " fmt=" + std::to_string(format) + " text=" + Visible(text);
+  if (text.size() + 1 != length)
+    line += " (" + std::to_string(length - text.size()) + " bytes from the first zero)";
   if (lstrcmpiA(itemName, "COMMAND") != 0) line += " item=" + std::string(itemName);
   Record(line);
   std::printf("[mIRC %s] %s\n", service.c_str(), Visible(text).c_str());
@@ -75,7 +77,8 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ topicOrService,
                               ULONG_PTR, ULONG_PTR) {
   switch (type) {
     case XTYP_CONNECT:
-      return reinterpret_cast<HDDEDATA>(static_cast<UINT_PTR>(DdeCmpStringHandles(topicOrService, topic) == 0));
+      return reinterpret_cast<HDDEDATA>(
+          static_cast<UINT_PTR>(DdeCmpStringHandles(topicOrService, topic) == 0));
     case XTYP_CONNECT_CONFIRM:
       Record("connect " + service);
       return nullptr;
@@ -129,8 +132,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: mirc_standin SERVICE RECORD_FILE | SERVICE.exe COMMAND\n");
     return 2;
   }
-  record = CreateFileA(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  record = CreateFileA(recordPath.c_str(), FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (record == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "mirc_standin: cannot open %s\n", recordPath.c_str());
     return 1;
@@ -141,8 +145,8 @@ int main(int argc, char** argv) {
   windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = "SkorrelMircStandin";
   RegisterClassA(&windowClass);
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, service.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                nullptr, nullptr, windowClass.hInstance, nullptr);
+  HWND window = CreateWindowExA(0, windowClass.lpszClassName, service.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                                100, nullptr, nullptr, windowClass.hInstance, nullptr);
   if (startedAsCommand) {
     Record("started COMMAND");
     std::printf("[mIRC %s] started by the plug-in\n", service.c_str());
@@ -160,7 +164,8 @@ int main(int argc, char** argv) {
 
   // The service is registered before the first wait for a message: a program that started this
   // one with WinExec connects as soon as it finds this process idle.
-  if (DdeInitializeA(&instance, DdeCallback, APPCLASS_STANDARD | CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
+  if (DdeInitializeA(&instance, DdeCallback,
+                     APPCLASS_STANDARD | CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
                      0) != DMLERR_NO_ERROR) {
     std::fprintf(stderr, "mirc_standin: no DDE\n");
     return 1;

@@ -55,8 +55,8 @@ std::string BareFileName(const std::string& fileName) {
 
 }  // namespace
 
-std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::string& trackFormat, bool sqlEscape,
-                    bool* usedFileName) {
+std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::string& trackFormat,
+                    bool sqlEscape, bool* usedFileName) {
   std::string result = trackFormat;
   LogDebug("SubTags");
   LogDebug("SubTags: TrackFormat=" + trackFormat);

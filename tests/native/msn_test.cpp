@@ -96,7 +96,8 @@ TEST_F(Msn, BlockHoldsTheTextAsLittleEndianUtf16ThenZeros) {
   MSNClearNowPlaying(messenger);
   ASSERT_EQ(messenger.sent.size(), 1u);
   const MsnBlock& block = messenger.sent[0];
-  const std::uint8_t head[] = {'\\', 0, '0', 0, 'M', 0, 'u', 0, 's', 0, 'i', 0, 'c', 0, '\\', 0, '0', 0, '0', 0};
+  const std::uint8_t head[] = {'\\', 0, '0', 0, 'M',  0, 'u', 0, 's', 0,
+                               'i',  0, 'c', 0, '\\', 0, '0', 0, '0', 0};
   EXPECT_TRUE(std::equal(std::begin(head), std::end(head), block.begin()));
   // 34 characters and the closing zero: 70 bytes, the last two of them zero, then only zeros.
   EXPECT_EQ(block[66], 'D');
@@ -120,8 +121,8 @@ TEST_F(Msn, AnOverLongTextIsCutInItsLongestValuesAndKeepsEveryFieldAndTheClosing
   const std::u16string units = UnitsOf(messenger.sent.at(0), &restIsZero);
   // 41 fixed units leave 86 for the values: the title comes down to the artist's length, then both
   // lose alike; the short album is untouched.
-  EXPECT_EQ(units, u"\\0Music\\01\\0{1} - {0}\\0" + std::u16string(38, u'T') + u"\\0" + std::u16string(38, u'A') +
-                       u"\\0BBBBBBBBBB\\0WMContentID" + u'\0');
+  EXPECT_EQ(units, u"\\0Music\\01\\0{1} - {0}\\0" + std::u16string(38, u'T') + u"\\0" +
+                       std::u16string(38, u'A') + u"\\0BBBBBBBBBB\\0WMContentID" + u'\0');
   EXPECT_EQ(units.size(), kMsnMaxUnits);
   EXPECT_TRUE(restIsZero);
 }

@@ -96,7 +96,8 @@ TEST_F(SubTagsTest, SqlEscapingTouchesOnlyTheValues) {
   Set("title", "O'Brien's Mix");
   Set("path", "C:\\Temp");
   Set("quote", "say \"hi\"");
-  EXPECT_EQ(Expand("'%title%' '%path%' \"%quote%\" \\", true), "'O\\'Brien\\'s Mix' 'C:\\\\Temp' \"say \\\"hi\\\"\" \\");
+  EXPECT_EQ(Expand("'%title%' '%path%' \"%quote%\" \\", true),
+            "'O\\'Brien\\'s Mix' 'C:\\\\Temp' \"say \\\"hi\\\"\" \\");
 }
 
 TEST_F(SubTagsTest, SqlEscapingDoesNotDoubleTheBackslashesItAdds) {
@@ -109,9 +110,7 @@ TEST_F(SubTagsTest, WithSqlEscapingAFallBackReplacesTheWholeStatementAndSaysSo) 
   EXPECT_TRUE(usedFileName);
 }
 
-TEST_F(SubTagsTest, TheFallBackReportIsOptional) {
-  EXPECT_EQ(SubTags(tags, kSong, "%x%", false), "01 Song");
-}
+TEST_F(SubTagsTest, TheFallBackReportIsOptional) { EXPECT_EQ(SubTags(tags, kSong, "%x%", false), "01 Song"); }
 
 TEST_F(SubTagsTest, LogsItsStartTheTemplateTheLoopEachMatchAndTheOutput) {
   Set("title", "T");
@@ -122,10 +121,10 @@ TEST_F(SubTagsTest, LogsItsStartTheTemplateTheLoopEachMatchAndTheOutput) {
   std::vector<std::string> lines;
   for (const SentPacket& packet : platform->Sent())
     if (packet.Type() == 0) lines.push_back(packet.Text());
-  EXPECT_EQ(lines, (std::vector<std::string>{"[gen_skorrel] SubTags", "[gen_skorrel] SubTags: TrackFormat=<%title%>",
-                                             "[gen_skorrel] SubTags: RegExp Loop",
-                                             "[gen_skorrel] SubTags: Match(1) - %title%",
-                                             "[gen_skorrel] SubTags: Output=<T>"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "[gen_skorrel] SubTags", "[gen_skorrel] SubTags: TrackFormat=<%title%>",
+                       "[gen_skorrel] SubTags: RegExp Loop", "[gen_skorrel] SubTags: Match(1) - %title%",
+                       "[gen_skorrel] SubTags: Output=<T>"}));
 }
 
 }  // namespace

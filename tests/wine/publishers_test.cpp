@@ -20,7 +20,8 @@ const char* kPlaylist =
     "C:\\Video\\clip.avi\n";
 
 const std::string kSongLine =
-    "messenger: dwData=1351 cbData=256 text=\\0Music\\01\\0{1} - {0}\\0Song\\0Artist\\0Album\\0WMContentID rest=zero";
+    "messenger: dwData=1351 cbData=256 text=\\0Music\\01\\0{1} - {0}\\0Song\\0Artist\\0Album\\0WMContentID "
+    "rest=zero";
 const std::string kClearLine =
     "messenger: dwData=1351 cbData=256 text=\\0Music\\00\\0{0}\\0\\0\\0\\0WMContentID rest=zero";
 
@@ -90,7 +91,8 @@ TEST_F(Msn, PauseClearsResumeShowsTheSameTrackAgainAndStopClears) {
 
 TEST_F(Msn, EndOfFileClearsOnlyWithMsnClear) {
   SetDword("MSN Clear", 1);
-  EXPECT_EQ(Received("play 0\neof\nquit\n", 3), (std::vector<std::string>{kSongLine, kClearLine, kClearLine}));
+  EXPECT_EQ(Received("play 0\neof\nquit\n", 3),
+            (std::vector<std::string>{kSongLine, kClearLine, kClearLine}));
 }
 
 TEST_F(Msn, EndOfFileLeavesTheLineWithoutMsnClear) {
@@ -99,7 +101,8 @@ TEST_F(Msn, EndOfFileLeavesTheLineWithoutMsnClear) {
 }
 
 TEST_F(Msn, AnIgnoredFileOnlyClearsTheLine) {
-  EXPECT_EQ(Received("play 0\nplay 2\nquit\n", 3), (std::vector<std::string>{kSongLine, kClearLine, kClearLine}));
+  EXPECT_EQ(Received("play 0\nplay 2\nquit\n", 3),
+            (std::vector<std::string>{kSongLine, kClearLine, kClearLine}));
 }
 
 TEST_F(Msn, WithMsnActiveOffATrackClearsTheLine) {
@@ -112,10 +115,11 @@ TEST_F(Msn, ACustomFormatIsExpandedAndAFileWithoutTagsFallsBackToItsName) {
   SetDword("MSN Default Format", 0);
   SetString("MSN Format", "%title% by %artist%");
   EXPECT_EQ(Received("play 0\nplay 1\nquit\n", 3),
-            (std::vector<std::string>{
-                "messenger: dwData=1351 cbData=256 text=\\0Music\\01\\0{0}\\0Song by Artist\\0\\0\\0WMContentID rest=zero",
-                "messenger: dwData=1351 cbData=256 text=\\0Music\\01\\0{0}\\0Untagged\\0\\0\\0WMContentID rest=zero",
-                kClearLine}));
+            (std::vector<std::string>{"messenger: dwData=1351 cbData=256 text=\\0Music\\01\\0{0}\\0Song by "
+                                      "Artist\\0\\0\\0WMContentID rest=zero",
+                                      "messenger: dwData=1351 cbData=256 "
+                                      "text=\\0Music\\01\\0{0}\\0Untagged\\0\\0\\0WMContentID rest=zero",
+                                      kClearLine}));
 }
 
 TEST_F(Msn, EveryMessengerWindowReceivesTheLineInTheOrderTheSearchFindsThem) {
@@ -134,7 +138,8 @@ TEST_F(Msn, EveryMessengerWindowReceivesTheLineInTheOrderTheSearchFindsThem) {
   const std::string song = kSongLine.substr(kSongLine.find(':'));
   const std::string clear = kClearLine.substr(kClearLine.find(':'));
   // Each message is sent synchronously, so the shared record shows the delivery order.
-  EXPECT_EQ(lines, (std::vector<std::string>{order[0] + song, order[1] + song, order[0] + clear, order[1] + clear}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{order[0] + song, order[1] + song, order[0] + clear, order[1] + clear}));
 }
 
 class Mirc : public ::testing::Test {
@@ -188,7 +193,8 @@ TEST_F(Mirc, ControlCharactersInATagCannotAddACommandLine) {
   // The playlist file holds one line per tag, so the crafted value carries a CR and a tab.
   const PlayerRun run = RunPlayer(dir, "C:\\a.mp3\n  title=x\r/quit\tnow\n", "play 0\n");
   ASSERT_EQ(run.exitCode, 0);
-  EXPECT_EQ(RecordLines(record, "poke", 1), (std::vector<std::string>{"poke len=16 fmt=1 text=/me x /quit now"}));
+  EXPECT_EQ(RecordLines(record, "poke", 1),
+            (std::vector<std::string>{"poke len=16 fmt=1 text=/me x /quit now"}));
 }
 
 // Puts a folder first on this process's search path, which the player and what it starts inherit.
@@ -236,14 +242,16 @@ TEST_F(Mirc, AServerStartedByTheAttemptGetsTheRetrysPoke) {
   CreateDirectoryA(bin.c_str(), nullptr);
   ASSERT_TRUE(CopyFileA(StandIn().c_str(), (bin + "\\mIRC.exe").c_str(), FALSE));
   SearchPathFirst path(bin);
-  const PlayerRun run = RunPlayer(dir, kPlaylist, "play 0\nplay 1\n", 60000, {"SKORREL_MIRC_RECORD=" + record});
+  const PlayerRun run =
+      RunPlayer(dir, kPlaylist, "play 0\nplay 1\n", 60000, {"SKORREL_MIRC_RECORD=" + record});
   HWND started = FindWindowA("SkorrelMircStandin", "mIRC");
   ASSERT_EQ(run.exitCode, 0);
   const std::vector<std::string> pokes = RecordLines(record, "poke", 2);
   if (started) CloseProgramOf(started);
   ASSERT_TRUE(started);
   EXPECT_EQ(LinesStartingWith(ReadLines(record), "started"), std::vector<std::string>{"started COMMAND"});
-  EXPECT_EQ(pokes, (std::vector<std::string>{"poke len=9 fmt=1 text=/me Song", "poke len=9 fmt=1 text=Untagged"}));
+  EXPECT_EQ(pokes,
+            (std::vector<std::string>{"poke len=9 fmt=1 text=/me Song", "poke len=9 fmt=1 text=Untagged"}));
 }
 
 }  // namespace
