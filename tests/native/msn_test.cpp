@@ -148,11 +148,4 @@ TEST_F(Msn, TheCutNeverSplitsASurrogatePair) {
   EXPECT_EQ(units, u"\\0Music\\01\\0{0}\\0" + title + u"\\0\\0B\\0WMContentID" + u'\0');
 }
 
-TEST_F(Msn, ACustomLineTooLongIsCutAtItsEnd) {
-  Set("title", std::string(300, 'x'));
-  MSNSetNowPlaying(messenger, tags, kSong, false, "<%title%>");
-  const std::u16string units = UnitsOf(messenger.sent.at(0));
-  EXPECT_EQ(units, u"\\0Music\\01\\0{0}\\0<" + std::u16string(91, u'x') + u"\\0\\0\\0WMContentID" + u'\0');
-}
-
 }  // namespace

@@ -110,8 +110,6 @@ TEST_F(SubTagsTest, WithSqlEscapingAFallBackReplacesTheWholeStatementAndSaysSo) 
   EXPECT_TRUE(usedFileName);
 }
 
-TEST_F(SubTagsTest, TheFallBackReportIsOptional) { EXPECT_EQ(SubTags(tags, kSong, "%x%", false), "01 Song"); }
-
 TEST_F(SubTagsTest, LogsItsStartTheTemplateTheLoopEachMatchAndTheOutput) {
   Set("title", "T");
   auto platform = std::make_shared<RecordingLogPlatform>();
