@@ -171,8 +171,14 @@ void MariaDBServer::Start() {
     throw std::runtime_error("cannot hand " + dir_ + " to the mysql account");
   const std::string data = dir_ + "/data";
 
+  // A temporary folder of its own: a starting server clears every "#sql" file in its tmpdir, which
+  // would pull tables from under a neighbour's server.
+  const std::string tmp = dir_ + "/tmp";
+  fs::create_directory(tmp);
+  if (account.root && chown(tmp.c_str(), account.uid, account.gid) != 0)
+    throw std::runtime_error("cannot hand " + tmp + " to the mysql account");
   std::vector<std::string> install = {"/usr/bin/mariadb-install-db", "--no-defaults", "--datadir=" + data,
-                                      "--skip-test-db", "--innodb-log-file-size=4M"};
+                                      "--tmpdir=" + tmp, "--skip-test-db", "--innodb-log-file-size=4M"};
   if (account.root) install.push_back("--user=mysql");
   const ProgramResult installed = RunProgram(install);
   if (installed.status != 0) throw std::runtime_error("mariadb-install-db failed:\n" + installed.out);
@@ -191,6 +197,7 @@ void MariaDBServer::Start() {
     std::vector<std::string> args = {"/usr/sbin/mariadbd",
                                      "--no-defaults",
                                      "--datadir=" + data,
+                                     "--tmpdir=" + tmp,
                                      "--port=" + std::to_string(port_),
                                      "--bind-address=127.0.0.1",
                                      "--socket=" + dir_ + "/sock",
