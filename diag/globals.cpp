@@ -15,23 +15,28 @@ struct ClientSlot {
   std::shared_ptr<TCodeSite> client;
 };
 
-// Never destroyed: threads that outlive the plug-in's shut-down may still log while the module's
-// static objects are torn down.
-union ImmortalSlot {
-  ClientSlot slot;
-  constexpr ImmortalSlot() : slot() {}
-  ~ImmortalSlot() {}
-};
-constinit ImmortalSlot immortal;
+// Made on first use, so a line logged before any other static object exists is safe, and never
+// destroyed, so threads that outlive the plug-in's shut-down may log while statics are torn down.
+ClientSlot& Slot() {
+  union Immortal {
+    ClientSlot slot;
+    Immortal() : slot() {}
+    ~Immortal() {}
+  };
+  static Immortal immortal;
+  return immortal.slot;
+}
 
 std::shared_ptr<TCodeSite> Exchange(std::shared_ptr<TCodeSite> client) {
-  std::lock_guard lock(immortal.slot.mutex);
-  return std::exchange(immortal.slot.client, std::move(client));
+  ClientSlot& slot = Slot();
+  std::lock_guard lock(slot.mutex);
+  return std::exchange(slot.client, std::move(client));
 }
 
 std::shared_ptr<TCodeSite> Current() {
-  std::lock_guard lock(immortal.slot.mutex);
-  return immortal.slot.client;
+  ClientSlot& slot = Slot();
+  std::lock_guard lock(slot.mutex);
+  return slot.client;
 }
 
 }  // namespace
