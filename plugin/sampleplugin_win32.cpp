@@ -7,12 +7,14 @@
 
 #include "config/reg_win32.h"
 #include "config/settings.h"
+#include "diag/CSIntf_win32.h"
 #include "diag/globals.h"
 #include "plugin/dispatch.h"
 #include "plugin/shell_publishers.h"
 #include "plugin/wa_ipc_win32.h"
 #include "publish/dde_win32.h"
 #include "publish/msn_win32.h"
+#include "track/globals_misc.h"
 
 namespace {
 
@@ -112,6 +114,9 @@ void Step(const char* what, F&& step) {
 
 int PluginInit() {
   try {
+    // Before anything is logged; never fails, at worst logging stays off.
+    StartLogClient(std::make_shared<Win32LogPlatform>(),
+                   ReadSettingString(state.registry, "CSDebug", kSettingsSection), SystemDrive());
     LogDebug("Plugin.Init");
     state.dispatch.Reset();
     state.player.SetParentWindow(reinterpret_cast<HostWindow>(plugin.hwndParent));
@@ -144,6 +149,7 @@ void PluginQuit() {
   });
   Step("clearing MSN", [] { state.publishers.MSNClearNowPlaying(); });
   Step("stopping the listener", [] { state.ListenerActive = false; });
+  Step("destroying the log client", [] { StopLogClient(); });
   Step("removing hooks", [] { RemoveHooks(); });
   // On the thread that made it, and before the player can free the module under its callback.
   Step("ending DDE", [] { state.mirc.Stop(); });
