@@ -1,6 +1,6 @@
 #pragma once
-// A log platform that records every packet and answers from fields the test sets. Thread-safe,
-// so that many threads may log through it at once.
+// A log platform that records every packet and answers from fields the test sets. Thread-safe, so
+// that many threads may log through it at once; change its fields under Lock() while a client runs.
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -14,44 +14,30 @@ struct SentPacket {
   std::uintptr_t dwData = 0;
   std::vector<std::uint8_t> block;
 
-  std::uint32_t Int(std::size_t offset) const {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | block.at(offset + i);
-    return v;
+  std::uint32_t Int(std::size_t at) const {
+    return block.at(at) | block.at(at + 1) << 8 | block.at(at + 2) << 16 |
+           std::uint32_t{block.at(at + 3)} << 24;
   }
   std::int32_t Type() const { return static_cast<std::int32_t>(Int(cs_packet::kType)); }
-  std::string Slot(std::size_t offset, std::size_t size) const {
-    const char* p = reinterpret_cast<const char*>(block.data() + offset);
+  std::string Slot(std::size_t at, std::size_t size) const {
+    const char* p = reinterpret_cast<const char*>(block.data() + at);
     return std::string(p, strnlen(p, size));
   }
-  std::string Text() const {
-    return std::string(reinterpret_cast<const char*>(block.data() + cs_packet::kText),
-                       Int(cs_packet::kTextLength));
-  }
-  std::string ConnectionId() const { return Slot(cs_packet::kConnectionId, cs_packet::kConnectionIdSize); }
-  std::string ComputerName() const { return Slot(cs_packet::kComputerName, cs_packet::kComputerNameSize); }
-  std::string ApplicationName() const {
-    return Slot(cs_packet::kApplicationName, cs_packet::kApplicationNameSize);
-  }
+  std::string Text() const { return Slot(cs_packet::kText, Int(cs_packet::kTextLength)); }
+  std::string Id() const { return Slot(cs_packet::kConnectionId, cs_packet::kConnectionIdSize); }
+  std::string Computer() const { return Slot(cs_packet::kComputerName, cs_packet::kComputerNameSize); }
 };
 
 class RecordingLogPlatform : public LogPlatform {
  public:
-  // What the system answers; set before the client runs, or under Lock() while it runs.
-  HostWindow running = 0x1000;                 // the dispatcher window FindWindow finds, 0 for none
-  std::optional<HostWindow> started = 0x2000;  // what starting gives; nothing = cannot start
-  bool startMakesItRun = true;                 // a started dispatcher is found by later searches
+  HostWindow running = 0x1000;                 // the dispatcher window a search finds, 0 for none
+  std::optional<HostWindow> started = 0x2000;  // what starting finds; nothing = cannot start
   LResult result = 1;                          // every send's result
-  std::optional<std::string> computer = std::string("MUSICBOX");
-  std::string exe = "C:\\Program Files\\Winamp\\winamp.exe";
-  LocalDateTime now{2024, 3, 1, 13, 45, 30, 250};
-  std::int32_t bias = -60;
   bool guidFails = false;
+  std::string dispatcherPath;
 
-  // What the client did.
   int searches = 0;
   std::vector<std::string> startCommands;
-  std::string dispatcherPath;
 
   std::unique_lock<std::mutex> Lock() { return std::unique_lock(mutex_); }
   std::vector<SentPacket> Sent() {
@@ -64,32 +50,17 @@ class RecordingLogPlatform : public LogPlatform {
     return types;
   }
 
-  LocalDateTime Now() override {
-    std::lock_guard lock(mutex_);
-    return now;
-  }
-  std::int32_t TimeZoneBias() override {
-    std::lock_guard lock(mutex_);
-    return bias;
-  }
+  LocalDateTime Now() override { return {2024, 3, 1, 13, 45, 30, 250}; }
+  std::int32_t TimeZoneBias() override { return -60; }
   std::optional<Guid> NewGuid() override {
     std::lock_guard lock(mutex_);
     if (guidFails) return std::nullopt;
     Guid g;
     g.data1 = 0x1234ABCD + guids_++;
-    g.data2 = 0x00EF;
-    g.data3 = 0x4A0B;
-    for (int i = 0; i < 8; ++i) g.data4[i] = static_cast<std::uint8_t>(0xA0 + i);
     return g;
   }
-  std::optional<std::string> ComputerName() override {
-    std::lock_guard lock(mutex_);
-    return computer;
-  }
-  std::string ExecutablePath() override {
-    std::lock_guard lock(mutex_);
-    return exe;
-  }
+  std::optional<std::string> ComputerName() override { return "MUSICBOX"; }
+  std::string ExecutablePath() override { return "C:\\Program Files\\Winamp\\winamp.exe"; }
   std::uint32_t ProcessId() override { return 4242; }
   std::uint32_t ThreadId() override { return 77; }
   HostWindow FindTopLevelWindow(const std::string& className, const std::string& caption) override {
@@ -112,7 +83,7 @@ class RecordingLogPlatform : public LogPlatform {
     std::lock_guard lock(mutex_);
     startCommands.push_back(commandLine);
     if (caption != "CodeSite Dispatcher") return 0;
-    if (started && startMakesItRun) running = *started;
+    if (started) running = *started;
     return started;
   }
 
