@@ -2,7 +2,6 @@
 
 #include "database/thread_mysql_updater.h"
 
-// The destinations are wired in as they are built; until then a call does nothing.
 void ShellPublishers::MSNSetNowPlaying(const TTrackMetaData& track) {
   ::MSNSetNowPlaying(messenger_, player_, track, settings_.MSNDefaultFormat, settings_.MSNFormat);
 }
