@@ -1,5 +1,6 @@
 #include "diag/globals.h"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -10,6 +11,8 @@ namespace {
 constexpr std::string_view kPrefix = "[gen_skorrel] ";
 
 struct ClientSlot {
+  // Whether a client was published enabled: with logging off, a line costs this one test.
+  std::atomic<bool> live{false};
   std::mutex mutex;
   // Each caller holds its own reference while it logs, so the client outlives every line in flight.
   std::shared_ptr<TCodeSite> client;
@@ -43,6 +46,7 @@ std::shared_ptr<TCodeSite> Current() {
 
 void LogDebug(std::string_view text) noexcept {
   try {
+    if (!Slot().live.load(std::memory_order_relaxed)) return;
     const std::shared_ptr<TCodeSite> client = Current();
     if (!client || !client->Enabled()) return;
     std::string line;
@@ -73,7 +77,9 @@ void StartLogClient(std::shared_ptr<LogPlatform> platform, std::string_view csDe
       client->SetEnabled(true);
       client->SetDestinationDetails(LogDestination(csDebug, systemDrive));
     }
+    const bool on = client->Enabled();
     Exchange(std::move(client));
+    Slot().live.store(on);
   } catch (...) {
     // Without a client LogDebug does nothing, which is all that can be done.
   }
@@ -82,6 +88,7 @@ void StartLogClient(std::shared_ptr<LogPlatform> platform, std::string_view csDe
 void StopLogClient() noexcept {
   try {
     // Released outside the slot's lock: the close packet may take a while.
+    Slot().live.store(false);
     std::shared_ptr<TCodeSite> old = Exchange(nullptr);
   } catch (...) {
   }
