@@ -1,0 +1,172 @@
+// Stand-in for the MySQL client library, libmysql.dll: the 58 functions the plug-in binds, each
+// __stdcall as the real library's are, exported undecorated through libmysql_standin.def. Every call
+// is appended as one line, with its arguments, to the file named by SKORREL_MYSQL_RECORD. A
+// connection always succeeds; when SKORREL_MYSQL_REJECT is set, every statement is rejected with
+// that text as the server's error.
+//
+// It spells __stdcall itself rather than sharing the plug-in's declarations, so that a plug-in
+// that calls with the wrong convention corrupts its stack here, as it would with the real library.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Connection {
+  std::string error;
+};
+struct Result {};
+struct Field {
+  char* name;
+};
+
+CRITICAL_SECTION recordLock;
+struct LockInit {
+  LockInit() { InitializeCriticalSection(&recordLock); }
+  ~LockInit() { DeleteCriticalSection(&recordLock); }
+} lockInit;
+
+std::string Environment(const char* name) {
+  char value[4096];
+  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+std::string Text(const char* text) { return text ? "'" + std::string(text) + "'" : "null"; }
+
+void Record(const std::string& line) {
+  const std::string path = Environment("SKORREL_MYSQL_RECORD");
+  if (path.empty()) return;
+  EnterCriticalSection(&recordLock);
+  if (FILE* file = std::fopen(path.c_str(), "ab")) {
+    std::fprintf(file, "%s\n", line.c_str());
+    std::fclose(file);
+  }
+  LeaveCriticalSection(&recordLock);
+}
+
+// The functions nothing in the plug-in calls: recorded, and answered with zero.
+#define UNUSED_CALL(name) \
+  Record(#name);          \
+  return {};
+
+}  // namespace
+
+extern "C" {
+
+int __stdcall mysql_server_init(int argc, char**, char**) {
+  Record("mysql_server_init(" + std::to_string(argc) + ")");
+  return 0;
+}
+void __stdcall mysql_server_end() { Record("mysql_server_end()"); }
+void __stdcall mysql_thread_end() { Record("mysql_thread_end()"); }
+
+Connection* __stdcall mysql_init(Connection* mysql) {
+  Record(std::string("mysql_init(") + (mysql ? "handle" : "null") + ")");
+  return mysql ? mysql : new Connection;
+}
+
+int __stdcall mysql_options(Connection*, int option, const void* arg) {
+  Record("mysql_options(" + std::to_string(option) + ", " + Text(static_cast<const char*>(arg)) + ")");
+  return 0;
+}
+
+Connection* __stdcall mysql_real_connect(Connection* mysql, const char* host, const char* user, const char* passwd,
+                                         const char* db, unsigned int port, const char* unixSocket,
+                                         unsigned long clientFlag) {
+  Record("mysql_real_connect(" + Text(host) + ", " + Text(user) + ", " + Text(passwd) + ", " + Text(db) + ", " +
+         std::to_string(port) + ", " + Text(unixSocket) + ", " + std::to_string(clientFlag) + ")");
+  return mysql;
+}
+
+const char* __stdcall mysql_error(Connection* mysql) {
+  Record("mysql_error()");
+  return mysql->error.c_str();
+}
+const char* __stdcall mysql_get_host_info(Connection*) {
+  Record("mysql_get_host_info()");
+  return "127.0.0.1 via TCP/IP";
+}
+const char* __stdcall mysql_get_server_info(Connection*) {
+  Record("mysql_get_server_info()");
+  return "5.1.73-log";
+}
+
+int __stdcall mysql_query(Connection* mysql, const char* query) {
+  Record("mysql_query(" + Text(query) + ")");
+  mysql->error = Environment("SKORREL_MYSQL_REJECT");
+  return mysql->error.empty() ? 0 : 1;
+}
+
+Result* __stdcall mysql_store_result(Connection*) {
+  Record("mysql_store_result()");
+  return nullptr;
+}
+std::uint64_t __stdcall mysql_num_rows(Result*) {
+  Record("mysql_num_rows()");
+  return 0;
+}
+Field* __stdcall mysql_fetch_field(Result*) {
+  Record("mysql_fetch_field()");
+  return nullptr;
+}
+void __stdcall mysql_free_result(Result* result) {
+  Record(std::string("mysql_free_result(") + (result ? "result" : "null") + ")");
+}
+void __stdcall mysql_close(Connection* mysql) {
+  Record("mysql_close()");
+  delete mysql;
+}
+
+int __stdcall mysql_select_db(Connection*, const char*) { UNUSED_CALL(mysql_select_db) }
+int __stdcall mysql_send_query(Connection*, const char*, unsigned long) { UNUSED_CALL(mysql_send_query) }
+char __stdcall mysql_read_query_result(Connection*) { UNUSED_CALL(mysql_read_query_result) }
+int __stdcall mysql_real_query(Connection*, const char*, unsigned long) { UNUSED_CALL(mysql_real_query) }
+int __stdcall mysql_create_db(Connection*, const char*) { UNUSED_CALL(mysql_create_db) }
+int __stdcall mysql_drop_db(Connection*, const char*) { UNUSED_CALL(mysql_drop_db) }
+int __stdcall mysql_shutdown(Connection*, int) { UNUSED_CALL(mysql_shutdown) }
+int __stdcall mysql_dump_debug_info(Connection*) { UNUSED_CALL(mysql_dump_debug_info) }
+int __stdcall mysql_refresh(Connection*, unsigned int) { UNUSED_CALL(mysql_refresh) }
+int __stdcall mysql_kill(Connection*, unsigned long) { UNUSED_CALL(mysql_kill) }
+int __stdcall mysql_ping(Connection*) { UNUSED_CALL(mysql_ping) }
+const char* __stdcall mysql_stat(Connection*) { UNUSED_CALL(mysql_stat) }
+const char* __stdcall mysql_get_client_info() { UNUSED_CALL(mysql_get_client_info) }
+unsigned int __stdcall mysql_get_proto_info(Connection*) { UNUSED_CALL(mysql_get_proto_info) }
+Result* __stdcall mysql_list_dbs(Connection*, const char*) { UNUSED_CALL(mysql_list_dbs) }
+Result* __stdcall mysql_list_tables(Connection*, const char*) { UNUSED_CALL(mysql_list_tables) }
+Result* __stdcall mysql_list_fields(Connection*, const char*, const char*) { UNUSED_CALL(mysql_list_fields) }
+Result* __stdcall mysql_list_processes(Connection*) { UNUSED_CALL(mysql_list_processes) }
+Result* __stdcall mysql_use_result(Connection*) { UNUSED_CALL(mysql_use_result) }
+void __stdcall mysql_data_seek(Result*, std::uint64_t) { Record("mysql_data_seek"); }
+void* __stdcall mysql_row_seek(Result*, void*) { UNUSED_CALL(mysql_row_seek) }
+unsigned int __stdcall mysql_field_seek(Result*, unsigned int) { UNUSED_CALL(mysql_field_seek) }
+char** __stdcall mysql_fetch_row(Result*) { UNUSED_CALL(mysql_fetch_row) }
+unsigned long* __stdcall mysql_fetch_lengths(Result*) { UNUSED_CALL(mysql_fetch_lengths) }
+unsigned long __stdcall mysql_escape_string(char*, const char*, unsigned long) { UNUSED_CALL(mysql_escape_string) }
+unsigned long __stdcall mysql_real_escape_string(Connection*, char*, const char*, unsigned long) {
+  UNUSED_CALL(mysql_real_escape_string)
+}
+void __stdcall mysql_debug(const char*) { Record("mysql_debug"); }
+char* __stdcall mysql_odbc_escape_string(Connection*, char*, unsigned long, const char*, unsigned long, void*,
+                                         char* (*)(void*, char*, unsigned long*)) {
+  UNUSED_CALL(mysql_odbc_escape_string)
+}
+void __stdcall myodbc_remove_escape(Connection*, char*) { Record("myodbc_remove_escape"); }
+unsigned int __stdcall mysql_thread_safe() { UNUSED_CALL(mysql_thread_safe) }
+unsigned int __stdcall mysql_num_fields(Result*) { UNUSED_CALL(mysql_num_fields) }
+char __stdcall mysql_eof(Result*) { UNUSED_CALL(mysql_eof) }
+Field* __stdcall mysql_fetch_field_direct(Result*, unsigned int) { UNUSED_CALL(mysql_fetch_field_direct) }
+Field* __stdcall mysql_fetch_fields(Result*) { UNUSED_CALL(mysql_fetch_fields) }
+void* __stdcall mysql_row_tell(Result*) { UNUSED_CALL(mysql_row_tell) }
+unsigned int __stdcall mysql_field_tell(Result*) { UNUSED_CALL(mysql_field_tell) }
+unsigned int __stdcall mysql_field_count(Connection*) { UNUSED_CALL(mysql_field_count) }
+std::uint64_t __stdcall mysql_affected_rows(Connection*) { UNUSED_CALL(mysql_affected_rows) }
+std::uint64_t __stdcall mysql_insert_id(Connection*) { UNUSED_CALL(mysql_insert_id) }
+unsigned int __stdcall mysql_errno(Connection*) { UNUSED_CALL(mysql_errno) }
+const char* __stdcall mysql_info(Connection*) { UNUSED_CALL(mysql_info) }
+unsigned long __stdcall mysql_thread_id(Connection*) { UNUSED_CALL(mysql_thread_id) }
+const char* __stdcall mysql_character_set_name(Connection*) { UNUSED_CALL(mysql_character_set_name) }
+
+}  // extern "C"
