@@ -1,0 +1,145 @@
+// The database publisher inside the stand-in player: without a client library, and with a
+// stand-in libmysql.dll that records every call the plug-in makes into it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "wine/wine_support.h"
+
+namespace {
+
+using namespace wine;
+
+const char* kPlaylist =
+    "C:\\Music\\Track.mp3\n"
+    "  artist=O'Brien\n"
+    "  title=It's \"x\" \\ y\n"
+    "C:\\Music\\Other.mp3\n"
+    "  title=Other\n";
+
+// The statement of the first track: the default command with the tags escaped.
+const char* kStatement =
+    "insert into `tolby`.`winamp_played` (`fulltitle`) values ('O\\'Brien - It\\'s \\\"x\\\" \\\\ y')";
+
+std::string StandInLibrary() { return BinDir() + "\\..\\standin-mysql\\libmysql.dll"; }
+
+// The calls the stand-in recorded once the line until appears in them; empty if it never does.
+std::vector<std::string> CallsUntil(const std::string& path, const std::string& until) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 60000) {
+    const std::vector<std::string> calls = ReadLines(path);
+    if (Contains(calls, until)) return calls;
+    // Another process writes the file: there is nothing to wait on but the file itself.
+    Sleep(20);
+  }
+  return {};
+}
+
+class DatabaseInPlayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteSettings();
+    // Nothing of this run may reach a real destination by accident.
+    SetDword("mIRC Active", 0);
+    SetDword("MSN Active", 0);
+    SetDword("MySQL Active", 1);
+    SetString("MySQL Server", "127.0.0.1");
+    SetString("MySQL UserName", "winamp");
+    SetString("MySQL Password", "pw");
+  }
+
+  void PutStandInLibraryBesidePlayer() {
+    ASSERT_TRUE(CopyFileA(StandInLibrary().c_str(), dir.File("libmysql.dll").c_str(), FALSE))
+        << "no stand-in at " << StandInLibrary();
+  }
+
+  // Starts the player on the script and returns at once; it is stopped when the test ends.
+  std::unique_ptr<ChildProcess> StartPlayer(const std::string& script, std::vector<std::string> environment) {
+    WriteText(dir.File("playlist.txt"), kPlaylist);
+    WriteText(dir.File("script.txt"), script);
+    std::ostringstream command;
+    command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir() << "\\gen_skorrel.dll\" --playlist \""
+            << dir.File("playlist.txt") << "\" --script \"" << dir.File("script.txt") << "\" --out \""
+            << dir.File("player.out") << '"';
+    environment.push_back("SKORREL_MYSQL_RECORD=" + dir.File("calls.txt"));
+    return std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
+  }
+
+  TempDir dir;
+};
+
+TEST_F(DatabaseInPlayer, WithoutAClientLibraryThePlayerGoesOnAndQuitsAtOnce) {
+  const PlayerRun run = RunPlayer(dir, kPlaylist, "play 0\nplay 1\nquit\n");
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.lines, "action play 1"));
+  EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
+  EXPECT_TRUE(Contains(run.lines, "unloaded"));
+}
+
+TEST_F(DatabaseInPlayer, OnePublishedTrackMakesOneConnectionAndOneEscapedStatement) {
+  PutStandInLibraryBesidePlayer();
+  auto player = StartPlayer("play 0\nwait 120000\n", {});
+  ASSERT_TRUE(player->Started());
+
+  // A call with the wrong convention would have brought the player down long before this line.
+  const std::vector<std::string> calls = CallsUntil(dir.File("calls.txt"), "mysql_thread_end()");
+  const std::vector<std::string> expected = {
+      "mysql_server_init(0)",
+      "mysql_init(null)",
+      "mysql_options(5, 'kivNormal')",
+      "mysql_real_connect('127.0.0.1', 'winamp', 'pw', '', 0, null, 0)",
+      "mysql_get_host_info()",
+      "mysql_get_server_info()",
+      std::string("mysql_query('") + kStatement + "')",
+      "mysql_free_result(null)",
+      "mysql_close()",
+      "mysql_thread_end()"};
+  EXPECT_EQ(calls, expected);
+}
+
+TEST_F(DatabaseInPlayer, ARejectedStatementShowsItsBoxOnTheWorkerWhileThePlayerGoesOn) {
+  PutStandInLibraryBesidePlayer();
+  auto player = StartPlayer("play 0\nwait 120000\n", {"SKORREL_MYSQL_REJECT=You have an error in your SQL syntax"});
+  ASSERT_TRUE(player->Started());
+
+  HWND box = WaitForWindow("#32770", "Query failed", 60000);
+  ASSERT_NE(box, nullptr);
+  char text[4096] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_EQ(std::string(text), std::string("MySQL said:\r\nYou have an error in your SQL syntax\r\nQuery: \r\n") +
+                                   kStatement);
+
+  // The box belongs to another thread of the player's process, and the player's window thread
+  // still answers.
+  HWND main = FindWindowA("Winamp v1.x", nullptr);
+  ASSERT_NE(main, nullptr);
+  DWORD boxProcess = 0;
+  DWORD mainProcess = 0;
+  const DWORD boxThread = GetWindowThreadProcessId(box, &boxProcess);
+  const DWORD mainThread = GetWindowThreadProcessId(main, &mainProcess);
+  EXPECT_EQ(boxProcess, player->Id());
+  EXPECT_EQ(mainProcess, player->Id());
+  EXPECT_NE(boxThread, mainThread);
+  DWORD_PTR answer = 0;
+  EXPECT_NE(SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer), 0);
+
+  // Closed, the box lets the worker finish.
+  SendMessageA(box, WM_COMMAND, IDOK, 0);
+  const std::vector<std::string> calls = CallsUntil(dir.File("calls.txt"), "mysql_thread_end()");
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls[calls.size() - 2], "mysql_close()");
+}
+
+TEST_F(DatabaseInPlayer, QuitDoesNotWaitForAWorkerWhoseBoxIsOpen) {
+  PutStandInLibraryBesidePlayer();
+  SetString("MySQL Command", "insert into `t` values ('%title%')");
+  // The box stays open until the process ends; the quit must not wait for it.
+  const PlayerRun run =
+      RunPlayer(dir, kPlaylist, "play 0\nwait 300\nquit\n", 60000, {"SKORREL_MYSQL_REJECT=rejected"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.lines, "unloaded"));
+}
+
+}  // namespace
