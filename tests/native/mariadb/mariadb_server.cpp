@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +23,6 @@
 #include <utility>
 
 #include "database/mysql.h"
-#include "gtest/gtest.h"
 #include "runtime/handle.h"
 
 namespace fs = std::filesystem;
@@ -273,7 +273,7 @@ std::vector<std::string> MariaDBServer::Rows(const std::string& sql) const {
       RunProgram({"/usr/bin/mariadb", "--no-defaults", "--protocol=TCP", "--host=127.0.0.1",
                   "--port=" + std::to_string(port_), std::string("--user=") + kUser,
                   std::string("--password=") + kPassword, "--batch", "--skip-column-names", "--execute=" + sql});
-  EXPECT_EQ(result.status, 0) << "mariadb client failed on: " << sql;
+  if (result.status != 0) throw std::runtime_error("mariadb client failed on: " + sql);
   std::vector<std::string> rows;
   std::istringstream lines(result.out);
   for (std::string line; std::getline(lines, line);) rows.push_back(line);

@@ -56,7 +56,7 @@ class MariaDBServer {
   static constexpr const char* kPassword = "s3cret'pw";
 
   // Runs statements as skorrel with the mariadb client; each row comes back as one line, columns
-  // separated by tabs. Fails the test when the client fails.
+  // separated by tabs. Throws when the client fails.
   std::vector<std::string> Rows(const std::string& sql) const;
   // The table's fulltitle values in insertion order, hex-encoded so that any byte compares exactly.
   std::vector<std::string> StoredTitlesHex() const;
