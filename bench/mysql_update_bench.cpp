@@ -97,7 +97,8 @@ void BareClientOnAThreadEach(benchmark::State& state) {
   const unsigned port = static_cast<unsigned>(server.Port());
   for (auto _ : state) {
     std::thread([port] {
-      BareConnectInsertClose("127.0.0.1", MariaDBServer::kUser, MariaDBServer::kPassword, port, nullptr, kInsert);
+      BareConnectInsertClose("127.0.0.1", MariaDBServer::kUser, MariaDBServer::kPassword, port, nullptr,
+                             kInsert);
     }).join();
   }
   CheckRows(state, server);

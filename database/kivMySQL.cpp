@@ -13,7 +13,8 @@ namespace {
 // across a wrap because they are taken in the same unsigned width.
 std::uint32_t TickCount() {
   using namespace std::chrono;
-  return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<std::uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
@@ -28,7 +29,9 @@ std::string LowerAscii(std::string text) {
 }  // namespace
 
 std::int32_t StrToInt(std::string_view text) {
-  const auto fail = [text] { throw EConvertError("'" + std::string(text) + "' is not a valid integer value"); };
+  const auto fail = [text] {
+    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+  };
   const bool negative = !text.empty() && text[0] == '-';
   std::size_t pos = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
   if (pos == text.size()) fail();
@@ -124,8 +127,7 @@ TkivQueryData* TkivMySQLConn::Query(const std::string& sql, bool storeResult) {
   auto record = std::make_unique<TkivQueryData>();
   lastQueryStatus_ = mysql.mysql_query(handle_, sql.c_str());
   if (lastQueryStatus_ != 0) {
-    const std::string report =
-        "MySQL said:\r\n" + Text(mysql.mysql_error(handle_)) + "\r\nQuery: \r\n" + sql;
+    const std::string report = "MySQL said:\r\n" + Text(mysql.mysql_error(handle_)) + "\r\nQuery: \r\n" + sql;
     queryFailedBox_(report);
     Log("Query failed - " + report);
     return nullptr;

@@ -11,6 +11,7 @@
 
 #include "database/mysql.h"
 #include "database/query_failed_box.h"
+#include "diag/CSIntf.h"
 
 class EkivException : public std::runtime_error {
  public:
@@ -69,14 +70,6 @@ class TkivQueryDataList {
   std::vector<std::unique_ptr<TkivQueryData>> items_;
 };
 
-// What the wrapper needs of a log client: its gate and its message call. Not owned.
-class TkivLogSite {
- public:
-  virtual ~TkivLogSite() = default;
-  virtual bool Enabled() const = 0;
-  virtual void SendText(std::string_view text) = 0;
-};
-
 class TkivMySQLConn {
  public:
   explicit TkivMySQLConn(QueryFailedBox queryFailedBox = &ShowQueryFailedBox);
@@ -103,8 +96,9 @@ class TkivMySQLConn {
   MYSQL* Handle() const { return handle_; }
   std::uint32_t ConnectTicks() const { return connectTicks_; }
   const TkivQueryDataList& Results() const { return results_; }
-  TkivLogSite* LogSite() const { return logSite_; }
-  void SetLogSite(TkivLogSite* site) { logSite_ = site; }
+  // Not owned; nothing in the plug-in sets one, so its own lines stay unwritten there.
+  TCodeSite* LogSite() const { return logSite_; }
+  void SetLogSite(TCodeSite* site) { logSite_ = site; }
   const std::string& HostInfo() const { return hostInfo_; }
   const std::string& ServerInfo() const { return serverInfo_; }
   std::int32_t ServerMajor() const { return version_.Major; }
@@ -122,7 +116,7 @@ class TkivMySQLConn {
   MYSQL* handle_ = nullptr;
   std::uint32_t connectTicks_ = 0;
   TkivQueryDataList results_;
-  TkivLogSite* logSite_ = nullptr;
+  TCodeSite* logSite_ = nullptr;
   std::string hostInfo_;
   std::string serverInfo_;
   ServerVersion version_;

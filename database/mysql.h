@@ -30,69 +30,69 @@ using MYSQL_FIELD_OFFSET = unsigned int;
 constexpr int kMySQLReadDefaultGroup = 5;
 
 // Every bound function in binding order: X(return type, name, parameter list).
-#define SKORREL_MYSQL_ENTRIES(X) \
-  X(int, mysql_server_init, (int argc, char** argv, char** groups)) \
-  X(void, mysql_server_end, ()) \
-  X(int, mysql_query, (MYSQL* mysql, const char* query)) \
-  X(MYSQL*, mysql_init, (MYSQL* mysql)) \
-  X(int, mysql_options, (MYSQL* mysql, int option, const void* arg)) \
-  X(MYSQL*, mysql_real_connect, \
-    (MYSQL* mysql, const char* host, const char* user, const char* passwd, const char* db, \
-     unsigned int port, const char* unix_socket, unsigned long clientflag)) \
-  X(MYSQL_RES*, mysql_store_result, (MYSQL* mysql)) \
-  X(void, mysql_close, (MYSQL* mysql)) \
-  X(int, mysql_select_db, (MYSQL* mysql, const char* db)) \
-  X(int, mysql_send_query, (MYSQL* mysql, const char* query, unsigned long length)) \
-  X(my_bool, mysql_read_query_result, (MYSQL* mysql)) \
-  X(int, mysql_real_query, (MYSQL* mysql, const char* query, unsigned long length)) \
-  X(int, mysql_create_db, (MYSQL* mysql, const char* db)) \
-  X(int, mysql_drop_db, (MYSQL* mysql, const char* db)) \
-  X(int, mysql_shutdown, (MYSQL* mysql, int level)) \
-  X(int, mysql_dump_debug_info, (MYSQL* mysql)) \
-  X(int, mysql_refresh, (MYSQL* mysql, unsigned int options)) \
-  X(int, mysql_kill, (MYSQL* mysql, unsigned long pid)) \
-  X(int, mysql_ping, (MYSQL* mysql)) \
-  X(const char*, mysql_stat, (MYSQL* mysql)) \
-  X(const char*, mysql_get_server_info, (MYSQL* mysql)) \
-  X(const char*, mysql_get_client_info, ()) \
-  X(const char*, mysql_get_host_info, (MYSQL* mysql)) \
-  X(unsigned int, mysql_get_proto_info, (MYSQL* mysql)) \
-  X(MYSQL_RES*, mysql_list_dbs, (MYSQL* mysql, const char* wild)) \
-  X(MYSQL_RES*, mysql_list_tables, (MYSQL* mysql, const char* wild)) \
-  X(MYSQL_RES*, mysql_list_fields, (MYSQL* mysql, const char* table, const char* wild)) \
-  X(MYSQL_RES*, mysql_list_processes, (MYSQL* mysql)) \
-  X(MYSQL_RES*, mysql_use_result, (MYSQL* mysql)) \
-  X(void, mysql_free_result, (MYSQL_RES* result)) \
-  X(void, mysql_data_seek, (MYSQL_RES* result, my_ulonglong offset)) \
-  X(MYSQL_ROW_OFFSET, mysql_row_seek, (MYSQL_RES* result, MYSQL_ROW_OFFSET offset)) \
-  X(MYSQL_FIELD_OFFSET, mysql_field_seek, (MYSQL_RES* result, MYSQL_FIELD_OFFSET offset)) \
-  X(MYSQL_ROW, mysql_fetch_row, (MYSQL_RES* result)) \
-  X(unsigned long*, mysql_fetch_lengths, (MYSQL_RES* result)) \
-  X(MYSQL_FIELD*, mysql_fetch_field, (MYSQL_RES* result)) \
-  X(unsigned long, mysql_escape_string, (char* to, const char* from, unsigned long length)) \
-  X(unsigned long, mysql_real_escape_string,                                                   \
-    (MYSQL* mysql, char* to, const char* from, unsigned long length))                             \
-  X(void, mysql_debug, (const char* debug)) \
-  X(char*, mysql_odbc_escape_string, \
-    (MYSQL* mysql, char* to, unsigned long to_length, const char* from, unsigned long from_length, \
-     void* param, char* (*extend_buffer)(void*, char* to, unsigned long* length))) \
-  X(void, myodbc_remove_escape, (MYSQL* mysql, char* name)) \
-  X(unsigned int, mysql_thread_safe, ()) \
-  X(my_ulonglong, mysql_num_rows, (MYSQL_RES* result)) \
-  X(unsigned int, mysql_num_fields, (MYSQL_RES* result)) \
-  X(my_bool, mysql_eof, (MYSQL_RES* result)) \
-  X(MYSQL_FIELD*, mysql_fetch_field_direct, (MYSQL_RES* result, unsigned int fieldnr)) \
-  X(MYSQL_FIELD*, mysql_fetch_fields, (MYSQL_RES* result)) \
-  X(MYSQL_ROW_OFFSET, mysql_row_tell, (MYSQL_RES* result)) \
-  X(MYSQL_FIELD_OFFSET, mysql_field_tell, (MYSQL_RES* result)) \
-  X(unsigned int, mysql_field_count, (MYSQL* mysql)) \
-  X(my_ulonglong, mysql_affected_rows, (MYSQL* mysql)) \
-  X(my_ulonglong, mysql_insert_id, (MYSQL* mysql)) \
-  X(unsigned int, mysql_errno, (MYSQL* mysql)) \
-  X(const char*, mysql_error, (MYSQL* mysql)) \
-  X(const char*, mysql_info, (MYSQL* mysql)) \
-  X(unsigned long, mysql_thread_id, (MYSQL* mysql)) \
-  X(const char*, mysql_character_set_name, (MYSQL* mysql)) \
+#define SKORREL_MYSQL_ENTRIES(X)                                                                    \
+  X(int, mysql_server_init, (int argc, char** argv, char** groups))                                 \
+  X(void, mysql_server_end, ())                                                                     \
+  X(int, mysql_query, (MYSQL * mysql, const char* query))                                           \
+  X(MYSQL*, mysql_init, (MYSQL * mysql))                                                            \
+  X(int, mysql_options, (MYSQL * mysql, int option, const void* arg))                               \
+  X(MYSQL*, mysql_real_connect,                                                                     \
+    (MYSQL * mysql, const char* host, const char* user, const char* passwd, const char* db,         \
+     unsigned int port, const char* unix_socket, unsigned long clientflag))                         \
+  X(MYSQL_RES*, mysql_store_result, (MYSQL * mysql))                                                \
+  X(void, mysql_close, (MYSQL * mysql))                                                             \
+  X(int, mysql_select_db, (MYSQL * mysql, const char* db))                                          \
+  X(int, mysql_send_query, (MYSQL * mysql, const char* query, unsigned long length))                \
+  X(my_bool, mysql_read_query_result, (MYSQL * mysql))                                              \
+  X(int, mysql_real_query, (MYSQL * mysql, const char* query, unsigned long length))                \
+  X(int, mysql_create_db, (MYSQL * mysql, const char* db))                                          \
+  X(int, mysql_drop_db, (MYSQL * mysql, const char* db))                                            \
+  X(int, mysql_shutdown, (MYSQL * mysql, int level))                                                \
+  X(int, mysql_dump_debug_info, (MYSQL * mysql))                                                    \
+  X(int, mysql_refresh, (MYSQL * mysql, unsigned int options))                                      \
+  X(int, mysql_kill, (MYSQL * mysql, unsigned long pid))                                            \
+  X(int, mysql_ping, (MYSQL * mysql))                                                               \
+  X(const char*, mysql_stat, (MYSQL * mysql))                                                       \
+  X(const char*, mysql_get_server_info, (MYSQL * mysql))                                            \
+  X(const char*, mysql_get_client_info, ())                                                         \
+  X(const char*, mysql_get_host_info, (MYSQL * mysql))                                              \
+  X(unsigned int, mysql_get_proto_info, (MYSQL * mysql))                                            \
+  X(MYSQL_RES*, mysql_list_dbs, (MYSQL * mysql, const char* wild))                                  \
+  X(MYSQL_RES*, mysql_list_tables, (MYSQL * mysql, const char* wild))                               \
+  X(MYSQL_RES*, mysql_list_fields, (MYSQL * mysql, const char* table, const char* wild))            \
+  X(MYSQL_RES*, mysql_list_processes, (MYSQL * mysql))                                              \
+  X(MYSQL_RES*, mysql_use_result, (MYSQL * mysql))                                                  \
+  X(void, mysql_free_result, (MYSQL_RES * result))                                                  \
+  X(void, mysql_data_seek, (MYSQL_RES * result, my_ulonglong offset))                               \
+  X(MYSQL_ROW_OFFSET, mysql_row_seek, (MYSQL_RES * result, MYSQL_ROW_OFFSET offset))                \
+  X(MYSQL_FIELD_OFFSET, mysql_field_seek, (MYSQL_RES * result, MYSQL_FIELD_OFFSET offset))          \
+  X(MYSQL_ROW, mysql_fetch_row, (MYSQL_RES * result))                                               \
+  X(unsigned long*, mysql_fetch_lengths, (MYSQL_RES * result))                                      \
+  X(MYSQL_FIELD*, mysql_fetch_field, (MYSQL_RES * result))                                          \
+  X(unsigned long, mysql_escape_string, (char* to, const char* from, unsigned long length))         \
+  X(unsigned long, mysql_real_escape_string,                                                        \
+    (MYSQL * mysql, char* to, const char* from, unsigned long length))                              \
+  X(void, mysql_debug, (const char* debug))                                                         \
+  X(char*, mysql_odbc_escape_string,                                                                \
+    (MYSQL * mysql, char* to, unsigned long to_length, const char* from, unsigned long from_length, \
+     void* param, char* (*extend_buffer)(void*, char* to, unsigned long* length)))                  \
+  X(void, myodbc_remove_escape, (MYSQL * mysql, char* name))                                        \
+  X(unsigned int, mysql_thread_safe, ())                                                            \
+  X(my_ulonglong, mysql_num_rows, (MYSQL_RES * result))                                             \
+  X(unsigned int, mysql_num_fields, (MYSQL_RES * result))                                           \
+  X(my_bool, mysql_eof, (MYSQL_RES * result))                                                       \
+  X(MYSQL_FIELD*, mysql_fetch_field_direct, (MYSQL_RES * result, unsigned int fieldnr))             \
+  X(MYSQL_FIELD*, mysql_fetch_fields, (MYSQL_RES * result))                                         \
+  X(MYSQL_ROW_OFFSET, mysql_row_tell, (MYSQL_RES * result))                                         \
+  X(MYSQL_FIELD_OFFSET, mysql_field_tell, (MYSQL_RES * result))                                     \
+  X(unsigned int, mysql_field_count, (MYSQL * mysql))                                               \
+  X(my_ulonglong, mysql_affected_rows, (MYSQL * mysql))                                             \
+  X(my_ulonglong, mysql_insert_id, (MYSQL * mysql))                                                 \
+  X(unsigned int, mysql_errno, (MYSQL * mysql))                                                     \
+  X(const char*, mysql_error, (MYSQL * mysql))                                                      \
+  X(const char*, mysql_info, (MYSQL * mysql))                                                       \
+  X(unsigned long, mysql_thread_id, (MYSQL * mysql))                                                \
+  X(const char*, mysql_character_set_name, (MYSQL * mysql))                                         \
   X(void, mysql_thread_end, ())
 
 // One entry per bound function, named after it; null until bound and when the library lacks it.

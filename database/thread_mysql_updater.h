@@ -49,6 +49,8 @@ std::unique_ptr<TThreadMySQLUpdater> PrepareMySQLUpdate(const TTrackMetaData& tr
                                                         MySQLUpdateSeams seams = {});
 
 // The trigger, on the player's window thread: prepares the worker and starts it free-on-terminate.
-// Returns at once; nothing waits for the worker or remembers it.
+// Returns at once; nothing waits for the worker or remembers it. On Windows the worker's thread
+// holds a reference on the plug-in's module until its very last act, so quitting waits for no
+// worker and the DLL stays mapped until the last one has left it.
 void StartMySQLUpdate(const TTrackMetaData& track, const PluginSettings& settings, TagSource& tags,
                       MySQLUpdateSeams seams = {});

@@ -48,9 +48,11 @@ void Record(const std::string& line) {
 }
 
 // The functions nothing in the plug-in calls: recorded, and answered with zero.
-#define UNUSED_CALL(name) \
-  Record(#name);          \
-  return {};
+template <typename T>
+T Unused(const char* name) {
+  Record(name);
+  return T{};
+}
 
 }  // namespace
 
@@ -73,11 +75,11 @@ int __stdcall mysql_options(Connection*, int option, const void* arg) {
   return 0;
 }
 
-Connection* __stdcall mysql_real_connect(Connection* mysql, const char* host, const char* user, const char* passwd,
-                                         const char* db, unsigned int port, const char* unixSocket,
-                                         unsigned long clientFlag) {
-  Record("mysql_real_connect(" + Text(host) + ", " + Text(user) + ", " + Text(passwd) + ", " + Text(db) + ", " +
-         std::to_string(port) + ", " + Text(unixSocket) + ", " + std::to_string(clientFlag) + ")");
+Connection* __stdcall mysql_real_connect(Connection* mysql, const char* host, const char* user,
+                                         const char* passwd, const char* db, unsigned int port,
+                                         const char* unixSocket, unsigned long clientFlag) {
+  Record("mysql_real_connect(" + Text(host) + ", " + Text(user) + ", " + Text(passwd) + ", " + Text(db) +
+         ", " + std::to_string(port) + ", " + Text(unixSocket) + ", " + std::to_string(clientFlag) + ")");
   return mysql;
 }
 
@@ -120,53 +122,73 @@ void __stdcall mysql_close(Connection* mysql) {
   delete mysql;
 }
 
-int __stdcall mysql_select_db(Connection*, const char*) { UNUSED_CALL(mysql_select_db) }
-int __stdcall mysql_send_query(Connection*, const char*, unsigned long) { UNUSED_CALL(mysql_send_query) }
-char __stdcall mysql_read_query_result(Connection*) { UNUSED_CALL(mysql_read_query_result) }
-int __stdcall mysql_real_query(Connection*, const char*, unsigned long) { UNUSED_CALL(mysql_real_query) }
-int __stdcall mysql_create_db(Connection*, const char*) { UNUSED_CALL(mysql_create_db) }
-int __stdcall mysql_drop_db(Connection*, const char*) { UNUSED_CALL(mysql_drop_db) }
-int __stdcall mysql_shutdown(Connection*, int) { UNUSED_CALL(mysql_shutdown) }
-int __stdcall mysql_dump_debug_info(Connection*) { UNUSED_CALL(mysql_dump_debug_info) }
-int __stdcall mysql_refresh(Connection*, unsigned int) { UNUSED_CALL(mysql_refresh) }
-int __stdcall mysql_kill(Connection*, unsigned long) { UNUSED_CALL(mysql_kill) }
-int __stdcall mysql_ping(Connection*) { UNUSED_CALL(mysql_ping) }
-const char* __stdcall mysql_stat(Connection*) { UNUSED_CALL(mysql_stat) }
-const char* __stdcall mysql_get_client_info() { UNUSED_CALL(mysql_get_client_info) }
-unsigned int __stdcall mysql_get_proto_info(Connection*) { UNUSED_CALL(mysql_get_proto_info) }
-Result* __stdcall mysql_list_dbs(Connection*, const char*) { UNUSED_CALL(mysql_list_dbs) }
-Result* __stdcall mysql_list_tables(Connection*, const char*) { UNUSED_CALL(mysql_list_tables) }
-Result* __stdcall mysql_list_fields(Connection*, const char*, const char*) { UNUSED_CALL(mysql_list_fields) }
-Result* __stdcall mysql_list_processes(Connection*) { UNUSED_CALL(mysql_list_processes) }
-Result* __stdcall mysql_use_result(Connection*) { UNUSED_CALL(mysql_use_result) }
+int __stdcall mysql_select_db(Connection*, const char*) { return Unused<int>("mysql_select_db"); }
+int __stdcall mysql_send_query(Connection*, const char*, unsigned long) {
+  return Unused<int>("mysql_send_query");
+}
+char __stdcall mysql_read_query_result(Connection*) { return Unused<char>("mysql_read_query_result"); }
+int __stdcall mysql_real_query(Connection*, const char*, unsigned long) {
+  return Unused<int>("mysql_real_query");
+}
+int __stdcall mysql_create_db(Connection*, const char*) { return Unused<int>("mysql_create_db"); }
+int __stdcall mysql_drop_db(Connection*, const char*) { return Unused<int>("mysql_drop_db"); }
+int __stdcall mysql_shutdown(Connection*, int) { return Unused<int>("mysql_shutdown"); }
+int __stdcall mysql_dump_debug_info(Connection*) { return Unused<int>("mysql_dump_debug_info"); }
+int __stdcall mysql_refresh(Connection*, unsigned int) { return Unused<int>("mysql_refresh"); }
+int __stdcall mysql_kill(Connection*, unsigned long) { return Unused<int>("mysql_kill"); }
+int __stdcall mysql_ping(Connection*) { return Unused<int>("mysql_ping"); }
+const char* __stdcall mysql_stat(Connection*) { return Unused<const char*>("mysql_stat"); }
+const char* __stdcall mysql_get_client_info() { return Unused<const char*>("mysql_get_client_info"); }
+unsigned int __stdcall mysql_get_proto_info(Connection*) {
+  return Unused<unsigned int>("mysql_get_proto_info");
+}
+Result* __stdcall mysql_list_dbs(Connection*, const char*) { return Unused<Result*>("mysql_list_dbs"); }
+Result* __stdcall mysql_list_tables(Connection*, const char*) { return Unused<Result*>("mysql_list_tables"); }
+Result* __stdcall mysql_list_fields(Connection*, const char*, const char*) {
+  return Unused<Result*>("mysql_list_fields");
+}
+Result* __stdcall mysql_list_processes(Connection*) { return Unused<Result*>("mysql_list_processes"); }
+Result* __stdcall mysql_use_result(Connection*) { return Unused<Result*>("mysql_use_result"); }
 void __stdcall mysql_data_seek(Result*, std::uint64_t) { Record("mysql_data_seek"); }
-void* __stdcall mysql_row_seek(Result*, void*) { UNUSED_CALL(mysql_row_seek) }
-unsigned int __stdcall mysql_field_seek(Result*, unsigned int) { UNUSED_CALL(mysql_field_seek) }
-char** __stdcall mysql_fetch_row(Result*) { UNUSED_CALL(mysql_fetch_row) }
-unsigned long* __stdcall mysql_fetch_lengths(Result*) { UNUSED_CALL(mysql_fetch_lengths) }
-unsigned long __stdcall mysql_escape_string(char*, const char*, unsigned long) { UNUSED_CALL(mysql_escape_string) }
+void* __stdcall mysql_row_seek(Result*, void*) { return Unused<void*>("mysql_row_seek"); }
+unsigned int __stdcall mysql_field_seek(Result*, unsigned int) {
+  return Unused<unsigned int>("mysql_field_seek");
+}
+char** __stdcall mysql_fetch_row(Result*) { return Unused<char**>("mysql_fetch_row"); }
+unsigned long* __stdcall mysql_fetch_lengths(Result*) {
+  return Unused<unsigned long*>("mysql_fetch_lengths");
+}
+unsigned long __stdcall mysql_escape_string(char*, const char*, unsigned long) {
+  return Unused<unsigned long>("mysql_escape_string");
+}
 unsigned long __stdcall mysql_real_escape_string(Connection*, char*, const char*, unsigned long) {
-  UNUSED_CALL(mysql_real_escape_string)
+  return Unused<unsigned long>("mysql_real_escape_string");
 }
 void __stdcall mysql_debug(const char*) { Record("mysql_debug"); }
 char* __stdcall mysql_odbc_escape_string(Connection*, char*, unsigned long, const char*, unsigned long, void*,
                                          char* (*)(void*, char*, unsigned long*)) {
-  UNUSED_CALL(mysql_odbc_escape_string)
+  return Unused<char*>("mysql_odbc_escape_string");
 }
 void __stdcall myodbc_remove_escape(Connection*, char*) { Record("myodbc_remove_escape"); }
-unsigned int __stdcall mysql_thread_safe() { UNUSED_CALL(mysql_thread_safe) }
-unsigned int __stdcall mysql_num_fields(Result*) { UNUSED_CALL(mysql_num_fields) }
-char __stdcall mysql_eof(Result*) { UNUSED_CALL(mysql_eof) }
-Field* __stdcall mysql_fetch_field_direct(Result*, unsigned int) { UNUSED_CALL(mysql_fetch_field_direct) }
-Field* __stdcall mysql_fetch_fields(Result*) { UNUSED_CALL(mysql_fetch_fields) }
-void* __stdcall mysql_row_tell(Result*) { UNUSED_CALL(mysql_row_tell) }
-unsigned int __stdcall mysql_field_tell(Result*) { UNUSED_CALL(mysql_field_tell) }
-unsigned int __stdcall mysql_field_count(Connection*) { UNUSED_CALL(mysql_field_count) }
-std::uint64_t __stdcall mysql_affected_rows(Connection*) { UNUSED_CALL(mysql_affected_rows) }
-std::uint64_t __stdcall mysql_insert_id(Connection*) { UNUSED_CALL(mysql_insert_id) }
-unsigned int __stdcall mysql_errno(Connection*) { UNUSED_CALL(mysql_errno) }
-const char* __stdcall mysql_info(Connection*) { UNUSED_CALL(mysql_info) }
-unsigned long __stdcall mysql_thread_id(Connection*) { UNUSED_CALL(mysql_thread_id) }
-const char* __stdcall mysql_character_set_name(Connection*) { UNUSED_CALL(mysql_character_set_name) }
+unsigned int __stdcall mysql_thread_safe() { return Unused<unsigned int>("mysql_thread_safe"); }
+unsigned int __stdcall mysql_num_fields(Result*) { return Unused<unsigned int>("mysql_num_fields"); }
+char __stdcall mysql_eof(Result*) { return Unused<char>("mysql_eof"); }
+Field* __stdcall mysql_fetch_field_direct(Result*, unsigned int) {
+  return Unused<Field*>("mysql_fetch_field_direct");
+}
+Field* __stdcall mysql_fetch_fields(Result*) { return Unused<Field*>("mysql_fetch_fields"); }
+void* __stdcall mysql_row_tell(Result*) { return Unused<void*>("mysql_row_tell"); }
+unsigned int __stdcall mysql_field_tell(Result*) { return Unused<unsigned int>("mysql_field_tell"); }
+unsigned int __stdcall mysql_field_count(Connection*) { return Unused<unsigned int>("mysql_field_count"); }
+std::uint64_t __stdcall mysql_affected_rows(Connection*) {
+  return Unused<std::uint64_t>("mysql_affected_rows");
+}
+std::uint64_t __stdcall mysql_insert_id(Connection*) { return Unused<std::uint64_t>("mysql_insert_id"); }
+unsigned int __stdcall mysql_errno(Connection*) { return Unused<unsigned int>("mysql_errno"); }
+const char* __stdcall mysql_info(Connection*) { return Unused<const char*>("mysql_info"); }
+unsigned long __stdcall mysql_thread_id(Connection*) { return Unused<unsigned long>("mysql_thread_id"); }
+const char* __stdcall mysql_character_set_name(Connection*) {
+  return Unused<const char*>("mysql_character_set_name");
+}
 
 }  // extern "C"

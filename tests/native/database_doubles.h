@@ -121,7 +121,8 @@ inline const char* const kDefaultCommand =
 
 // The lines of a trigger call and its worker when the connection fails.
 inline std::vector<std::string> ConnectFailureLines() {
-  return {"MySQLSkorrel: Starting thread to send SQL to MySQL server...", "TThreadMySQLUpdater.Execute: starting", "TThreadMySQLUpdater.Execute: Connecting to database...",
+  return {"MySQLSkorrel: Starting thread to send SQL to MySQL server...",
+          "TThreadMySQLUpdater.Execute: starting", "TThreadMySQLUpdater.Execute: Connecting to database...",
           "TThreadMySQLUpdater.Execute: Exception occured trying to connect",
           "TThreadMySQLUpdater.Execute: finished"};
 }

@@ -7,9 +7,9 @@
 
 #include "database/kivMySQL.h"
 #include "database/thread_mysql_updater.h"
-#include "native/database_doubles.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "native/database_doubles.h"
 
 using dbtest::ConnectFailureLines;
 using dbtest::LoaderSwap;
@@ -130,7 +130,8 @@ TEST(PrepareMySQLUpdate, NeverTurnsTheFileNameIntoAStatement) {
   WorkerRecorder recorder;
   for (const char* command : {dbtest::kDefaultCommand, "delete from t"}) {
     settings.MySQLCommand = command;
-    EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\drop table t.mp3"}, settings, noTags, recorder.Seams()), nullptr);
+    EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\drop table t.mp3"}, settings, noTags, recorder.Seams()),
+              nullptr);
   }
   const std::vector<std::string> once = {
       "MySQLSkorrel: Starting thread to send SQL to MySQL server...",

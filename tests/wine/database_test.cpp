@@ -60,9 +60,9 @@ class DatabaseInPlayer : public ::testing::Test {
     WriteText(dir.File("playlist.txt"), kPlaylist);
     WriteText(dir.File("script.txt"), script);
     std::ostringstream command;
-    command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir() << "\\gen_skorrel.dll\" --playlist \""
-            << dir.File("playlist.txt") << "\" --script \"" << dir.File("script.txt") << "\" --out \""
-            << dir.File("player.out") << '"';
+    command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir()
+            << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
+            << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
     environment.push_back("SKORREL_MYSQL_RECORD=" + dir.File("calls.txt"));
     return std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
   }
@@ -101,15 +101,16 @@ TEST_F(DatabaseInPlayer, OnePublishedTrackMakesOneConnectionAndOneEscapedStateme
 
 TEST_F(DatabaseInPlayer, ARejectedStatementShowsItsBoxOnTheWorkerWhileThePlayerGoesOn) {
   PutStandInLibraryBesidePlayer();
-  auto player = StartPlayer("play 0\nwait 120000\n", {"SKORREL_MYSQL_REJECT=You have an error in your SQL syntax"});
+  auto player =
+      StartPlayer("play 0\nwait 120000\n", {"SKORREL_MYSQL_REJECT=You have an error in your SQL syntax"});
   ASSERT_TRUE(player->Started());
 
   HWND box = WaitForWindow("#32770", "Query failed", 60000);
   ASSERT_NE(box, nullptr);
   char text[4096] = {};
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-  EXPECT_EQ(std::string(text), std::string("MySQL said:\r\nYou have an error in your SQL syntax\r\nQuery: \r\n") +
-                                   kStatement);
+  EXPECT_EQ(std::string(text),
+            std::string("MySQL said:\r\nYou have an error in your SQL syntax\r\nQuery: \r\n") + kStatement);
 
   // The box belongs to another thread of the player's process, and the player's window thread
   // still answers.

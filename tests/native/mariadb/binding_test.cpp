@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "database/mysql.h"
-#include "native/database_doubles.h"
 #include "gtest/gtest.h"
+#include "native/database_doubles.h"
 
 using dbtest::LoaderSwap;
 

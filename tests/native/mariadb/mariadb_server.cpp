@@ -177,8 +177,12 @@ void MariaDBServer::Start() {
   fs::create_directory(tmp);
   if (account.root && chown(tmp.c_str(), account.uid, account.gid) != 0)
     throw std::runtime_error("cannot hand " + tmp + " to the mysql account");
-  std::vector<std::string> install = {"/usr/bin/mariadb-install-db", "--no-defaults", "--datadir=" + data,
-                                      "--tmpdir=" + tmp, "--skip-test-db", "--innodb-log-file-size=4M"};
+  std::vector<std::string> install = {"/usr/bin/mariadb-install-db",
+                                      "--no-defaults",
+                                      "--datadir=" + data,
+                                      "--tmpdir=" + tmp,
+                                      "--skip-test-db",
+                                      "--innodb-log-file-size=4M"};
   if (account.root) install.push_back("--user=mysql");
   const ProgramResult installed = RunProgram(install);
   if (installed.status != 0) throw std::runtime_error("mariadb-install-db failed:\n" + installed.out);
@@ -214,7 +218,8 @@ void MariaDBServer::Start() {
     if (pid == 0) {
       // The account change would clear the death signal, so it comes first: a test process that
       // dies takes its server with it.
-      if (account.root && (setgroups(0, nullptr) != 0 || setgid(account.gid) != 0 || setuid(account.uid) != 0))
+      if (account.root &&
+          (setgroups(0, nullptr) != 0 || setgid(account.gid) != 0 || setuid(account.uid) != 0))
         _exit(126);
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(125);
@@ -269,10 +274,10 @@ void MariaDBServer::StopProcess() {
 }
 
 std::vector<std::string> MariaDBServer::Rows(const std::string& sql) const {
-  const ProgramResult result =
-      RunProgram({"/usr/bin/mariadb", "--no-defaults", "--protocol=TCP", "--host=127.0.0.1",
-                  "--port=" + std::to_string(port_), std::string("--user=") + kUser,
-                  std::string("--password=") + kPassword, "--batch", "--skip-column-names", "--execute=" + sql});
+  const ProgramResult result = RunProgram(
+      {"/usr/bin/mariadb", "--no-defaults", "--protocol=TCP", "--host=127.0.0.1",
+       "--port=" + std::to_string(port_), std::string("--user=") + kUser,
+       std::string("--password=") + kPassword, "--batch", "--skip-column-names", "--execute=" + sql});
   if (result.status != 0) throw std::runtime_error("mariadb client failed on: " + sql);
   std::vector<std::string> rows;
   std::istringstream lines(result.out);

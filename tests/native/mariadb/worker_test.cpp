@@ -6,9 +6,9 @@
 
 #include "database/mysql.h"
 #include "database/thread_mysql_updater.h"
-#include "native/database_doubles.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "native/database_doubles.h"
 #include "native/mariadb/mariadb_server.h"
 
 using dbtest::WorkerRecorder;
@@ -20,8 +20,8 @@ namespace {
 
 const std::vector<std::string> kWorkerRanItsStatement = {
     "MySQLSkorrel: Starting thread to send SQL to MySQL server...", "TThreadMySQLUpdater.Execute: starting",
-    "TThreadMySQLUpdater.Execute: Connecting to database...", "TThreadMySQLUpdater.Execute: Performing query...",
-    "TThreadMySQLUpdater.Execute: finished"};
+    "TThreadMySQLUpdater.Execute: Connecting to database...",
+    "TThreadMySQLUpdater.Execute: Performing query...", "TThreadMySQLUpdater.Execute: finished"};
 
 // The library's start-up leaves per-thread state in OpenSSL on the thread that runs it, freed when
 // that thread ends. A detached worker may still be ending when the test process exits, so the test
@@ -62,7 +62,8 @@ TEST_F(Workers, TheDefaultCommandStoresOneRowPerPublishedTrack) {
   // Two connections race; either row may come first.
   EXPECT_THAT(server_->StoredTitlesHex(),
               UnorderedElementsAre(Hex("Artist One - First"), Hex("Artist Two - Second")));
-  for (const auto& lines : recorder_.LinesBySet()) EXPECT_THAT(lines, ElementsAreArray(kWorkerRanItsStatement));
+  for (const auto& lines : recorder_.LinesBySet())
+    EXPECT_THAT(lines, ElementsAreArray(kWorkerRanItsStatement));
   EXPECT_TRUE(recorder_.Boxes().empty());
 }
 

@@ -22,7 +22,8 @@ class Wrapper : public ::testing::Test {
   }
 
   std::unique_ptr<TkivMySQLConn> Connect() {
-    auto connection = std::make_unique<TkivMySQLConn>([this](const std::string& report) { boxes_.push_back(report); });
+    auto connection =
+        std::make_unique<TkivMySQLConn>([this](const std::string& report) { boxes_.push_back(report); });
     connection->Connect("127.0.0.1", MariaDBServer::kUser, MariaDBServer::kPassword, "kivNormal");
     return connection;
   }
@@ -86,7 +87,8 @@ TEST_F(Wrapper, ARejectedStatementShowsOneBoxReturnsNullAndRaisesNothing) {
   EXPECT_NO_THROW(result = connection->Query(bad, true));
 
   EXPECT_EQ(result, nullptr);
-  EXPECT_THAT(boxes_, ElementsAre("MySQL said:\r\nTable 'tolby.no_such_table' doesn't exist\r\nQuery: \r\n" + bad));
+  EXPECT_THAT(boxes_,
+              ElementsAre("MySQL said:\r\nTable 'tolby.no_such_table' doesn't exist\r\nQuery: \r\n" + bad));
   EXPECT_EQ(connection->Results().Count(), 1);
   EXPECT_NE(connection->LastQueryStatus(), 0);
   // The connection is still good for the next statement.
@@ -116,7 +118,8 @@ TEST(WrapperWithoutServer, AServerNobodyListensForRaisesTheLibrarysText) {
     connection.Connect("127.0.0.1", "u", "p", "kivNormal");
     FAIL() << "connected to nothing";
   } catch (const EkivException& e) {
-    EXPECT_THAT(e.what(), StartsWith("An error occured whilst trying to connect to the server:\r\nCan't connect"));
+    EXPECT_THAT(e.what(),
+                StartsWith("An error occured whilst trying to connect to the server:\r\nCan't connect"));
   }
   EXPECT_EQ(connection.Handle(), nullptr);
 }
