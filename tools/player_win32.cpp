@@ -4,11 +4,13 @@
 //
 //   player.exe --plugin DLL --playlist FILE --script FILE [--out FILE]
 //
-// Playlist: one file name per line; indented "name=value" lines below it are its tags.
+// Playlist: one file name per line; indented "name=value" lines below it are its tags. In a value,
+// \xHH stands for the byte HH, so that a tag can hold line breaks.
 // Script, one action per line: play INDEX [TIMES [INTERVAL_MS]], wait MS, pause, stop, eof,
 // config, send MSG WPARAM LPARAM, quit. Quit is implied at the end of the script.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +64,21 @@ void Out(const char* format, ...) {
     fprintf(outFile, "%s\n", line);
     fflush(outFile);
   }
+}
+
+std::string Unescape(const std::string& value) {
+  std::string out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value.compare(i, 2, "\\x") == 0 && i + 3 < value.size() &&
+        isxdigit(static_cast<unsigned char>(value[i + 2])) &&
+        isxdigit(static_cast<unsigned char>(value[i + 3]))) {
+      out.push_back(static_cast<char>(std::stoi(value.substr(i + 2, 2), nullptr, 16)));
+      i += 3;
+    } else {
+      out.push_back(value[i]);
+    }
+  }
+  return out;
 }
 
 bool SameName(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
@@ -146,7 +163,7 @@ std::vector<Entry> ReadPlaylist(const char* path) {
       const size_t start = line.find_first_not_of(" \t");
       const size_t eq = line.find('=', start);
       if (entries.empty() || eq == std::string::npos) continue;
-      entries.back().tags.emplace_back(line.substr(start, eq - start), line.substr(eq + 1));
+      entries.back().tags.emplace_back(line.substr(start, eq - start), Unescape(line.substr(eq + 1)));
     } else {
       entries.push_back({line, {}});
     }
@@ -164,7 +181,9 @@ HWND MakeWindow(const char* className, WNDPROC proc, const char* title) {
                        GetModuleHandleA(nullptr), nullptr);
 }
 
-WNDPROC CurrentProc(HWND window) { return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC)); }
+WNDPROC CurrentProc(HWND window) {
+  return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
+}
 
 class Session {
  public:
@@ -264,7 +283,8 @@ int main(int argc, char** argv) {
     return 3;
   }
   using GetPlugin = PluginRecord* (*)();
-  auto get = reinterpret_cast<GetPlugin>(reinterpret_cast<void*>(GetProcAddress(module, "winampGetGeneralPurposePlugin")));
+  auto get = reinterpret_cast<GetPlugin>(
+      reinterpret_cast<void*>(GetProcAddress(module, "winampGetGeneralPurposePlugin")));
   if (!get) {
     Out("no entry winampGetGeneralPurposePlugin");
     FreeLibrary(module);
@@ -275,7 +295,8 @@ int main(int argc, char** argv) {
   record->hwndParent = mainWindow;
   record->hDllInstance = module;
   Out("init %d", record->init());
-  Out("hooked main=%d playlist=%d", CurrentProc(mainWindow) != MainProc, CurrentProc(playlistWindow) != PlaylistProc);
+  Out("hooked main=%d playlist=%d", CurrentProc(mainWindow) != MainProc,
+      CurrentProc(playlistWindow) != PlaylistProc);
 
   std::ifstream script(scriptPath);
   Session(module, record).Run(script);

@@ -190,11 +190,11 @@ TEST_F(Mirc, ControlCharactersInATagCannotAddACommandLine) {
   SetString("mIRC DDE Command", "/me %title%");
   ChildProcess mirc("\"" + StandIn() + "\" mIRC \"" + record + "\"");
   ASSERT_TRUE(WaitForWindow("SkorrelMircStandin", "mIRC", 10000));
-  // The playlist file holds one line per tag, so the crafted value carries a CR and a tab.
-  const PlayerRun run = RunPlayer(dir, "C:\\a.mp3\n  title=x\r/quit\tnow\n", "play 0\n");
+  // A crafted title: CR LF, a command of its own, a tab.
+  const PlayerRun run = RunPlayer(dir, "C:\\a.mp3\n  title=x\\x0d\\x0a/quit\tnow\n", "play 0\n");
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(RecordLines(record, "poke", 1),
-            (std::vector<std::string>{"poke len=16 fmt=1 text=/me x /quit now"}));
+            (std::vector<std::string>{"poke len=17 fmt=1 text=/me x  /quit now"}));
 }
 
 // Puts a folder first on this process's search path, which the player and what it starts inherit.
