@@ -36,17 +36,9 @@ TEST(ServerVersion, ReadsTheReleaseLeniently) {
   EXPECT_EQ(ParseServerVersion("5.0.99999999999").Release, 2147483647);
 }
 
-TEST(ServerVersion, RejectsANonNumericMajorOrMinor) {
-  EXPECT_THROW(ParseServerVersion("x.1.22"), EConvertError);
-  EXPECT_THROW(ParseServerVersion("5.1a.22"), EConvertError);
-  EXPECT_THROW(ParseServerVersion(""), EConvertError);
-}
-
-TEST(StrToInt, AcceptsOnlyASignedDecimalThatFitsIn32Bits) {
-  EXPECT_EQ(StrToInt("-2147483648"), -2147483647 - 1);
-  EXPECT_EQ(StrToInt("+2147483647"), 2147483647);
-  for (const char* bad : {"", "-", " 5", "5 ", "2147483648", "-2147483649", "0x10", "99999999999999999999"})
-    EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
+TEST(ServerVersion, RejectsAMajorOrMinorThatIsNotA32BitDecimal) {
+  for (const char* bad : {"x.1.22", "5.1a.22", "", " 5.1.22", "0x5.1.22", "5.2147483648.1"})
+    EXPECT_THROW(ParseServerVersion(bad), EConvertError) << bad;
 }
 
 std::atomic<int> missingLoads{0};

@@ -89,17 +89,6 @@ TEST_F(Workers, AValueWithANulRunsNothingPastTheNul) {
   EXPECT_EQ(recorder_.Boxes().size(), 1u);
 }
 
-TEST_F(Workers, ATrackWithoutTagsRunsNoStatementAndSaysWhy) {
-  StartMySQLUpdate({"C:\\Music\\insert into tolby.winamp_played values (0, 'x').mp3"}, settings_, tags_,
-                   recorder_.Seams());
-  ASSERT_TRUE(recorder_.WaitForWorkersGone(1));
-
-  EXPECT_TRUE(server_->StoredTitlesHex().empty());
-  EXPECT_THAT(recorder_.Lines(),
-              ElementsAre("MySQLSkorrel: Starting thread to send SQL to MySQL server...",
-                          "MySQLSkorrel: Skipped track - no tag resolved, so there is no statement to run"));
-}
-
 TEST_F(Workers, ARejectedStatementShowsItsBoxOnTheWorkerWhichThenFinishes) {
   settings_.MySQLCommand = "insert into `tolby`.`no_such_table` (`fulltitle`) values ('%title%')";
   Track("a.mp3", "A", "T");
