@@ -10,6 +10,7 @@
 #include "diag/CSIntf_win32.h"
 #include "diag/globals.h"
 #include "plugin/dispatch.h"
+#include "plugin/gen_win32.h"
 #include "plugin/shell_publishers.h"
 #include "plugin/wa_ipc_win32.h"
 #include "publish/dde_win32.h"
@@ -17,18 +18,6 @@
 #include "track/globals_misc.h"
 
 namespace {
-
-struct winampGeneralPurposePlugin {
-  int version;
-  const char* description;
-  int (*init)();
-  void (*config)();
-  void (*quit)();
-  HWND hwndParent;
-  HINSTANCE hDllInstance;
-};
-static_assert(sizeof(void*) != 4 || sizeof(winampGeneralPurposePlugin) == 28,
-              "the player reads a 28-byte record");
 
 int PluginInit();
 void PluginConfig();

@@ -19,24 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "plugin/gen_win32.h"
+#include "plugin/wa_ipc.h"
+
 namespace {
 
-struct PluginRecord {
-  int version;
-  const char* description;
-  int (*init)();
-  void (*config)();
-  void (*quit)();
-  HWND hwndParent;
-  HINSTANCE hDllInstance;
-};
-
-struct ExtendedFileInfo {
-  const char* filename;
-  const char* metadata;
-  char* ret;
-  size_t retlen;
-};
+using PluginRecord = winampGeneralPurposePlugin;
+using ExtendedFileInfo = extendedFileInfoStruct;
 
 struct Entry {
   std::string file;
