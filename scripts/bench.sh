@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the benchmarks of the native build.
+# Runs the benchmarks: the native core's, then the window-thread time per track under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,3 +9,7 @@ for b in build/native/bench/bench_*; do
   echo "== $(basename "$b")"
   "$b"
 done
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j "$(nproc)" --target gen_skorrel standin_tools
+echo "== window-thread time per published track, under Wine"
+scripts/with-wine.sh bash bench/wine_track_time.sh

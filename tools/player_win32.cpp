@@ -2,7 +2,9 @@
 // 260 and 290 from a playlist file, a plug-in DLL loaded by path, and a script of player actions.
 // Everything it observes is written as lines to standard output and to the --out file.
 //
-//   player.exe --plugin DLL --playlist FILE --script FILE [--out FILE]
+//   player.exe --plugin DLL --playlist FILE --script FILE [--out FILE] [--timing]
+//
+// With --timing it also reports how long its window thread spent in the track notices.
 //
 // Playlist: one file name per line; indented "name=value" lines below it are its tags. In a value,
 // \xHH stands for the byte HH, so that a tag can hold line breaks.
@@ -10,6 +12,7 @@
 // config, send MSG WPARAM LPARAM, quit. Quit is implied at the end of the script.
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -200,7 +203,13 @@ class Session {
       words >> index >> times >> interval;
       for (long i = 0; i < times; ++i) {
         if (i > 0) Pump(static_cast<DWORD>(interval));
+        LARGE_INTEGER before, after;
+        QueryPerformanceCounter(&before);
         SendMessageA(playlistWindow, WM_USER, kTrackNoticeWParam, kTrackNoticeFlag | index);
+        QueryPerformanceCounter(&after);
+        noticeTicks_ += after.QuadPart - before.QuadPart;
+        maxNoticeTicks_ = std::max(maxNoticeTicks_, after.QuadPart - before.QuadPart);
+        ++notices_;
       }
     } else if (verb == "wait") {
       long ms = 0;
@@ -241,6 +250,18 @@ class Session {
   HMODULE module_;
   PluginRecord* record_;
   bool quit_ = false;
+  long long noticeTicks_ = 0;
+  long long maxNoticeTicks_ = 0;
+  long notices_ = 0;
+
+ public:
+  void ReportTiming() const {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const double us = 1e6 / static_cast<double>(frequency.QuadPart);
+    Out("timing notices=%ld mean_us=%.1f max_us=%.1f", notices_,
+        notices_ ? noticeTicks_ * us / notices_ : 0.0, maxNoticeTicks_ * us);
+  }
 };
 
 const char* Argument(int argc, char** argv, const char* name) {
@@ -288,7 +309,10 @@ int main(int argc, char** argv) {
       CurrentProc(playlistWindow) != PlaylistProc);
 
   std::ifstream script(scriptPath);
-  Session(module, record).Run(script);
+  Session session(module, record);
+  session.Run(script);
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--timing") == 0) session.ReportTiming();
 
   DestroyWindow(playlistWindow);
   DestroyWindow(mainWindow);
