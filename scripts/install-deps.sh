@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 xvfb xauth
   mariadb-server libmariadb3 libmariadb-dev
   libssh2-1-dev openssh-server
+  python3
 )
 
 missing=()
