@@ -31,6 +31,14 @@ class unique_handle {
   pointer value_ = Traits::invalid();
 };
 
+// Traits for the common case: a handle type, its close function, and a null-like invalid value.
+template <typename T, auto Close, T Invalid = T{}>
+struct handle_traits {
+  using pointer = T;
+  static constexpr pointer invalid() noexcept { return Invalid; }
+  static void close(pointer h) noexcept { Close(h); }
+};
+
 template <typename F>
 class scope_exit {
  public:
