@@ -11,14 +11,14 @@
 //
 // It spells __stdcall itself rather than sharing the plug-in's declarations, so that a plug-in
 // that calls with the wrong convention corrupts its stack here, as it would with the real library.
-#include "mysql_live_win32.h"
-
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#include "mysql_live_win32.h"
 
 namespace {
 

@@ -71,7 +71,9 @@ std::string NulTerminated(const std::string& data, std::size_t& at) {
   return text;
 }
 
-std::uint8_t Head(const std::string& packet) { return packet.empty() ? 0 : static_cast<std::uint8_t>(packet[0]); }
+std::uint8_t Head(const std::string& packet) {
+  return packet.empty() ? 0 : static_cast<std::uint8_t>(packet[0]);
+}
 // An EOF packet; a row may start with 0xFE too, but then it is at least 9 bytes long.
 bool IsEof(const std::string& packet) { return Head(packet) == 0xFE && packet.size() < 9; }
 
@@ -82,7 +84,9 @@ std::uint16_t OkStatus(const std::string& packet) {
   return static_cast<std::uint16_t>(Little(packet, at, 2));
 }
 
-std::uint16_t EofStatus(const std::string& packet) { return static_cast<std::uint16_t>(Little(packet, 3, 2)); }
+std::uint16_t EofStatus(const std::string& packet) {
+  return static_cast<std::uint16_t>(Little(packet, 3, 2));
+}
 
 std::uint32_t Rotate(std::uint32_t value, int bits) { return value << bits | value >> (32 - bits); }
 
@@ -112,7 +116,8 @@ unsigned OptionFilePort(const std::string& group) {
       const std::size_t equals = line.find('=');
       if (equals == std::string::npos || Trim(line.substr(0, equals)) != "port") continue;
       std::string value = Trim(line.substr(equals + 1));
-      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'')) value = value.substr(1, value.size() - 2);
+      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\''))
+        value = value.substr(1, value.size() - 2);
       const unsigned port = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
       if (section == "client") clientPort = port;
       if (section == group && !group.empty()) groupPort = port;
@@ -253,7 +258,8 @@ bool Session::Connect(const std::string& host, unsigned port) {
   int lastError = 0;
   for (addrinfo* address = found; address && !socket_.valid(); address = address->ai_next) {
     socket_.Reset(socket(address->ai_family, address->ai_socktype, address->ai_protocol));
-    if (socket_.valid() && connect(socket_.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
+    if (socket_.valid() &&
+        connect(socket_.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
       lastError = WSAGetLastError();
       socket_.Close();
     }
@@ -262,8 +268,10 @@ bool Session::Connect(const std::string& host, unsigned port) {
   if (!socket_.valid()) return Fail(cannotConnect + " (" + std::to_string(lastError) + ")");
   // A server that stops answering must not hold the worker for ever.
   const DWORD timeoutMs = 30000;
-  setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
-  setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+             sizeof timeoutMs);
+  setsockopt(socket_.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+             sizeof timeoutMs);
   return true;
 }
 
@@ -302,9 +310,9 @@ bool Session::Authenticate(const std::string& user, const std::string& password)
   }
   if (!(serverFlags & kProtocol41)) return Fail("The server is too old: it does not speak protocol 4.1");
 
-  const std::uint32_t flags =
-      (kLongPassword | kLongFlag | kProtocol41 | kTransactions | kSecureConnection | kMultiResults | kPluginAuth) &
-      (serverFlags | kProtocol41);
+  const std::uint32_t flags = (kLongPassword | kLongFlag | kProtocol41 | kTransactions | kSecureConnection |
+                               kMultiResults | kPluginAuth) &
+                              (serverFlags | kProtocol41);
   std::string response;
   PutLittle(response, flags, 4);
   PutLittle(response, 16 * 1024 * 1024, 4);
@@ -342,7 +350,8 @@ bool Session::Authenticate(const std::string& user, const std::string& password)
   }
 }
 
-bool Session::Open(const std::string& host, unsigned port, const std::string& user, const std::string& password) {
+bool Session::Open(const std::string& host, unsigned port, const std::string& user,
+                   const std::string& password) {
   host_ = host;
   error_.clear();
   return Connect(host, port) && Authenticate(user, password);
