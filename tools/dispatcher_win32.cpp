@@ -21,12 +21,14 @@
 #include <cstring>
 #include <string>
 
+#include "standin_win32.h"
+
 namespace {
 
 constexpr const char* kClass = "TFrmDispatcher";
 constexpr const char* kCaption = "CodeSite Dispatcher";
 
-HANDLE record = INVALID_HANDLE_VALUE;
+RecordFile record;
 
 std::uint32_t Int(const unsigned char* block, std::size_t offset) {
   return block[offset] | block[offset + 1] << 8 | block[offset + 2] << 16 |
@@ -54,13 +56,8 @@ std::string Escaped(const unsigned char* text, std::size_t n) {
   return out;
 }
 
-// One WriteFile per line on a handle opened for appending: lines are never split or mixed.
 void Record(const std::string& line) {
-  if (record != INVALID_HANDLE_VALUE) {
-    const std::string text = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(record, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  }
+  record.Line(line);
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
@@ -105,33 +102,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 
 int main(int argc, char** argv) {
   const char* path = argc > 1 ? argv[1] : std::getenv("SKORREL_DISPATCHER_RECORD");
-  if (path && *path) {
-    record = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (record == INVALID_HANDLE_VALUE) {
-      std::fprintf(stderr, "dispatcher_standin: cannot open %s\n", path);
-      return 1;
-    }
-  }
+  if (path && *path && !record.Open(path, "dispatcher_standin")) return 1;
 
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = kClass;
-  RegisterClassA(&windowClass);
   // Unowned and top-level: the plug-in looks for it among its thread's parentless windows.
-  if (!CreateWindowExA(0, kClass, kCaption, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                       windowClass.hInstance, nullptr)) {
+  if (!CreateTopLevelWindow(kClass, kCaption, WindowProc)) {
     std::fprintf(stderr, "dispatcher_standin: cannot create its window\n");
     return 1;
   }
 
   // The first wait for a message makes the process idle for input, which the plug-in waits for.
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  if (record != INVALID_HANDLE_VALUE) CloseHandle(record);
+  RunMessageLoop();
   return 0;
 }

@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "standin_win32.h"
+
 namespace {
 
-HANDLE record = INVALID_HANDLE_VALUE;
+RecordFile record;
 std::string name = "messenger";
 
 std::string Utf8(const std::wstring& wide) {
@@ -37,13 +39,6 @@ std::string Hex(const unsigned char* bytes, std::size_t count) {
     hex += two;
   }
   return hex;
-}
-
-// One WriteFile per line on a handle opened for appending: lines of two instances never mix.
-void Record(const std::string& line) {
-  const std::string text = line + "\r\n";
-  DWORD written = 0;
-  WriteFile(record, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // What the messenger would show: the format with {0}, {1} and {2} filled from the fields after it.
@@ -77,8 +72,9 @@ void OnCopyData(const COPYDATASTRUCT& data) {
   for (std::size_t j = restStart; j < data.cbData; ++j) restZero = restZero && bytes[j] == 0;
 
   const std::string text = Utf8(wide);
-  Record(name + ": dwData=" + std::to_string(data.dwData) + " cbData=" + std::to_string(data.cbData) +
-         " text=" + text + " rest=" + (restZero ? "zero" : Hex(bytes + restStart, data.cbData - restStart)));
+  record.Line(name + ": dwData=" + std::to_string(data.dwData) + " cbData=" + std::to_string(data.cbData) +
+              " text=" + text +
+              " rest=" + (restZero ? "zero" : Hex(bytes + restStart, data.cbData - restStart)));
   std::printf("[%s] %s\n", name.c_str(), Shown(text).c_str());
   std::fflush(stdout);
 }
@@ -103,29 +99,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (argc > 2) name = argv[2];
-  record = CreateFileA(argv[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (record == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "messenger_standin: cannot open %s\n", argv[1]);
-    return 1;
-  }
+  if (!record.Open(argv[1], "messenger_standin")) return 1;
 
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "MsnMsgrUIManager";
-  RegisterClassA(&windowClass);
-  // A real top-level window, never shown: the plug-in's search does not see message-only windows.
-  if (!CreateWindowExA(0, "MsnMsgrUIManager", name.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                       nullptr, windowClass.hInstance, nullptr)) {
+  if (!CreateTopLevelWindow("MsnMsgrUIManager", name.c_str(), WindowProc)) {
     std::fprintf(stderr, "messenger_standin: no window\n");
     return 1;
   }
   std::printf("[%s] messenger ready\n", name.c_str());
   std::fflush(stdout);
 
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
-  CloseHandle(record);
+  RunMessageLoop();
   return 0;
 }

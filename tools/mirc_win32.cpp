@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "standin_win32.h"
+
 namespace {
 
 constexpr UINT_PTR kLifetimeTimer = 1;
@@ -29,13 +31,7 @@ constexpr UINT kLifetimeMs = 60000;
 DWORD instance = 0;
 HSZ topic = nullptr;
 std::string service;
-HANDLE record = INVALID_HANDLE_VALUE;
-
-void Record(const std::string& line) {
-  const std::string text = line + "\r\n";
-  DWORD written = 0;
-  WriteFile(record, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
+RecordFile record;
 
 std::string Visible(const std::string& text) {
   std::string shown;
@@ -68,7 +64,7 @@ void OnPoke(HSZ item, UINT format, HDDEDATA data) {
   if (text.size() + 1 != length)
     line += " (" + std::to_string(length - text.size()) + " bytes from the first zero)";
   if (lstrcmpiA(itemName, "COMMAND") != 0) line += " item=" + std::string(itemName);
-  Record(line);
+  record.Line(line);
   std::printf("[mIRC %s] %s\n", service.c_str(), Visible(text).c_str());
   std::fflush(stdout);
 }
@@ -80,13 +76,13 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT format, HCONV, HSZ topicOrService,
       return reinterpret_cast<HDDEDATA>(
           static_cast<UINT_PTR>(DdeCmpStringHandles(topicOrService, topic) == 0));
     case XTYP_CONNECT_CONFIRM:
-      Record("connect " + service);
+      record.Line("connect " + service);
       return nullptr;
     case XTYP_POKE:
       OnPoke(item, format, data);
       return reinterpret_cast<HDDEDATA>(static_cast<UINT_PTR>(DDE_FACK));
     case XTYP_DISCONNECT:
-      Record("disconnect");
+      record.Line("disconnect");
       return nullptr;
   }
   return nullptr;
@@ -132,32 +128,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: mirc_standin SERVICE RECORD_FILE | SERVICE.exe COMMAND\n");
     return 2;
   }
-  record = CreateFileA(recordPath.c_str(), FILE_APPEND_DATA,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (record == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "mirc_standin: cannot open %s\n", recordPath.c_str());
-    return 1;
-  }
+  if (!record.Open(recordPath, "mirc_standin")) return 1;
 
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "SkorrelMircStandin";
-  RegisterClassA(&windowClass);
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, service.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100,
-                                100, nullptr, nullptr, windowClass.hInstance, nullptr);
+  HWND window = CreateTopLevelWindow("SkorrelMircStandin", service.c_str(), WindowProc);
   if (startedAsCommand) {
-    Record("started COMMAND");
+    record.Line("started COMMAND");
     std::printf("[mIRC %s] started by the plug-in\n", service.c_str());
     std::fflush(stdout);
     const bool silent = GetEnvironmentVariableA("SKORREL_MIRC_SILENT", nullptr, 0) > 0;
     // Silent: become idle once, so that the starter's wait ends, then go without a service.
     SetTimer(window, kLifetimeTimer, silent ? 50 : kLifetimeMs, nullptr);
     if (silent) {
-      MSG msg;
-      while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
-      CloseHandle(record);
+      RunMessageLoop();
       return 0;
     }
   }
@@ -176,15 +158,10 @@ int main(int argc, char** argv) {
   std::printf("[mIRC %s] DDE server ready\n", service.c_str());
   std::fflush(stdout);
 
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
+  RunMessageLoop();
   DdeNameService(instance, serviceName, nullptr, DNS_UNREGISTER);
   DdeFreeStringHandle(instance, serviceName);
   DdeFreeStringHandle(instance, topic);
   DdeUninitialize(instance);
-  CloseHandle(record);
   return 0;
 }

@@ -24,6 +24,7 @@
 
 #include "plugin/gen_win32.h"
 #include "plugin/wa_ipc.h"
+#include "standin_win32.h"
 
 namespace {
 
@@ -163,16 +164,6 @@ std::vector<Entry> ReadPlaylist(const char* path) {
   return entries;
 }
 
-HWND MakeWindow(const char* className, WNDPROC proc, const char* title) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = proc;
-  wc.hInstance = GetModuleHandleA(nullptr);
-  wc.lpszClassName = className;
-  RegisterClassA(&wc);
-  return CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, 0, 0, 300, 100, nullptr, nullptr,
-                       GetModuleHandleA(nullptr), nullptr);
-}
-
 WNDPROC CurrentProc(HWND window) {
   return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
 }
@@ -284,8 +275,8 @@ int main(int argc, char** argv) {
   if (outPath) outFile = fopen(outPath, "w");
   playlist = ReadPlaylist(playlistPath);
 
-  mainWindow = MakeWindow("Winamp v1.x", MainProc, "Winamp");
-  playlistWindow = MakeWindow("Winamp PE", PlaylistProc, "Winamp Playlist Editor");
+  mainWindow = CreateTopLevelWindow("Winamp v1.x", "Winamp", MainProc);
+  playlistWindow = CreateTopLevelWindow("Winamp PE", "Winamp Playlist Editor", PlaylistProc);
 
   HMODULE module = LoadLibraryA(pluginPath);
   if (!module) {
