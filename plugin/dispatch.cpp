@@ -1,8 +1,8 @@
 #include "plugin/dispatch.h"
 
-#include <exception>
+#include <utility>
 
-#include "diag/globals.h"
+#include "diag/guarded.h"
 #include "track/globals_misc.h"
 
 namespace {
@@ -16,13 +16,7 @@ std::string LowerAscii(std::string text) {
 // One destination failing in an unexpected way must cost neither the others nor the player.
 template <typename F>
 void Guarded(const char* what, F&& publish) {
-  try {
-    publish();
-  } catch (const std::exception& e) {
-    LogDebug(std::string("Dispatch: ") + what + " failed - " + e.what());
-  } catch (...) {
-    LogDebug(std::string("Dispatch: ") + what + " failed");
-  }
+  RunLogged("Dispatch", what, std::forward<F>(publish));
 }
 
 }  // namespace
@@ -51,8 +45,7 @@ void TrackDispatch::Reset() {
 bool TrackDispatch::Accept(const std::string& fileName) {
   const std::uint32_t now = tick_();
   // Unsigned arithmetic: the difference is right across the counter's wrap at 2^32.
-  if (lastFileTick_ != 0 && fileName == lastFileName_ && now - lastFileTick_ <= kRepeatWindowMs)
-    return false;
+  if (lastFileTick_ != 0 && fileName == lastFileName_ && now - lastFileTick_ <= kRepeatWindowMs) return false;
   lastFileName_ = fileName;
   lastFileTick_ = now;
   return true;

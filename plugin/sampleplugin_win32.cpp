@@ -2,13 +2,14 @@
 // and the two window procedures that watch the player's windows.
 #include <windows.h>
 
-#include <exception>
 #include <string>
+#include <utility>
 
 #include "config/reg_win32.h"
 #include "config/settings.h"
 #include "diag/CSIntf_win32.h"
 #include "diag/globals.h"
+#include "diag/guarded.h"
 #include "plugin/dispatch.h"
 #include "plugin/gen_win32.h"
 #include "plugin/shell_publishers.h"
@@ -23,7 +24,8 @@ int PluginInit();
 void PluginConfig();
 void PluginQuit();
 
-winampGeneralPurposePlugin plugin{0x10, "[kiv] Skorrel", PluginInit, PluginConfig, PluginQuit, nullptr, nullptr};
+winampGeneralPurposePlugin plugin{0x10,       "[kiv] Skorrel", PluginInit, PluginConfig,
+                                  PluginQuit, nullptr,         nullptr};
 
 std::uint32_t TickCount() { return GetTickCount(); }
 
@@ -92,13 +94,7 @@ ModuleState::~ModuleState() {
 
 template <typename F>
 void Step(const char* what, F&& step) {
-  try {
-    step();
-  } catch (const std::exception& e) {
-    LogDebug(std::string("Plugin.Quit: ") + what + " failed - " + e.what());
-  } catch (...) {
-    LogDebug(std::string("Plugin.Quit: ") + what + " failed");
-  }
+  RunLogged("Plugin.Quit", what, std::forward<F>(step));
 }
 
 int PluginInit() {
@@ -133,9 +129,8 @@ void PluginConfig() {
 
 void PluginQuit() {
   // Each step runs whatever became of the one before: the hooks must go before the module does.
-  Step("saving settings", [] {
-    SaveSettings(state.registry, state.settings, [] { state.publishers.MSNClearNowPlaying(); });
-  });
+  Step("saving settings",
+       [] { SaveSettings(state.registry, state.settings, [] { state.publishers.MSNClearNowPlaying(); }); });
   Step("clearing MSN", [] { state.publishers.MSNClearNowPlaying(); });
   Step("stopping the listener", [] { state.ListenerActive = false; });
   Step("destroying the log client", [] { StopLogClient(); });
@@ -146,4 +141,6 @@ void PluginQuit() {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() { return &plugin; }
+extern "C" __declspec(dllexport) winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {
+  return &plugin;
+}
