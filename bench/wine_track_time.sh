@@ -3,7 +3,8 @@
 # running: once with mIRC publishing off, once with it on (each track then makes a failed DDE
 # connect and a failed start attempt of "mIRC COMMAND"). Run inside scripts/with-wine.sh.
 set -euo pipefail
-bin=build/win32/bin
+build=${1:-build/win32}
+bin=$build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tracks=${TRACKS:-200}

@@ -1,5 +1,6 @@
 #pragma once
-// The player's record of a general-purpose plug-in, as the player reads it: 28 bytes on Win32.
+// The player's record of a general-purpose plug-in, as the player reads it: seven fields, each
+// pointer-sized after the 32-bit version (28 bytes on i686, the player's architecture; 56 on x86_64).
 #include <windows.h>
 
 struct winampGeneralPurposePlugin {
@@ -11,4 +12,4 @@ struct winampGeneralPurposePlugin {
   HWND hwndParent;
   HINSTANCE hDllInstance;
 };
-static_assert(sizeof(void*) != 4 || sizeof(winampGeneralPurposePlugin) == 28, "the player reads a 28-byte record");
+static_assert(sizeof(winampGeneralPurposePlugin) == 7 * sizeof(void*), "the player reads seven fields");

@@ -9,7 +9,6 @@ for b in build/native/bench/bench_*; do
   echo "== $(basename "$b")"
   "$b"
 done
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$(nproc)" --target gen_skorrel standin_tools
-echo "== window-thread time per published track, under Wine"
-scripts/with-wine.sh bash bench/wine_track_time.sh
+arch=$(scripts/windows-build.sh --target gen_skorrel standin_tools)
+echo "== window-thread time per published track, under Wine ($arch)"
+SKORREL_WINE_ARCH=$arch scripts/with-wine.sh bash bench/wine_track_time.sh "build/$arch"

@@ -4,7 +4,8 @@
 # the player's action that caused them. A local MariaDB server takes the database publisher's
 # statements; its rows are shown at the end.
 set -euo pipefail
-bin=build/win32/bin
+build=${1:-build/win32}
+bin=$build/bin
 records=$(mktemp -d)
 # The server runs as the mysql user, which must reach its folder inside this one.
 chmod 755 "$records"
@@ -27,7 +28,7 @@ setting "MySQL Password" REG_SZ pw
 # No Windows MySQL client library exists here: the stand-in libmysql.dll, found on the search
 # path, speaks the client protocol to the server itself in its live mode.
 export WINEPATH
-WINEPATH=$(win build/win32/standin-mysql)
+WINEPATH=$(win "$build/standin-mysql")
 export SKORREL_MYSQL_LIVE=1 MYSQL_HOME
 MYSQL_HOME=$(win "$database")
 

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 xvfb xauth
   mariadb-server libmariadb3 libmariadb-dev
   libssh2-1-dev openssh-server
   python3
@@ -20,7 +21,7 @@ done
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-# wine32 lives in the i386 architecture.
+# wine32 lives in the i386 architecture; it installs even where i386 code cannot run.
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

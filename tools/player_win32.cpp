@@ -45,7 +45,7 @@ HWND mainWindow = nullptr;
 HWND playlistWindow = nullptr;
 bool recordMainMessages = false;
 
-void Out(const char* format, ...) {
+__attribute__((format(printf, 1, 2))) void Out(const char* format, ...) {
   char line[8192];
   va_list args;
   va_start(args, format);

@@ -2,8 +2,9 @@
 # The player finds the plug-in by one undecorated export, and the DLL must load on a bare Windows:
 # nothing but the system's own DLLs may be imported.
 set -euo pipefail
+objdump=${2:-i686-w64-mingw32-objdump}
 dll=$1
-dump=$(i686-w64-mingw32-objdump -p "$dll")
+dump=$("$objdump" -p "$dll")
 
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | tail -n +2 | grep -oE '\] [^ ]+$' | cut -c3- || true)
 imports=$(grep -oE 'DLL Name: .*' <<<"$dump" | cut -c11- | tr 'A-Z' 'a-z' | sort)

@@ -1,6 +1,10 @@
 // The real DLL inside the stand-in player, against the registry of the private Wine prefix.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <string>
+
 #include "wine/wine_support.h"
 
 namespace {
@@ -24,6 +28,31 @@ class Shell : public ::testing::Test {
   TempDir dir;
 };
 
+// Read as raw memory, the way the player reads it, not through the shared declaration.
+TEST(PluginRecord, HasThePlayersLayoutForThisArchitecture) {
+  const HMODULE dll = LoadLibraryA((std::string(SKORREL_BIN_DIR) + "/gen_skorrel.dll").c_str());
+  ASSERT_NE(dll, nullptr);
+  using Entry = const unsigned char* (*)();
+  const auto entry = reinterpret_cast<Entry>(
+      reinterpret_cast<void (*)()>(GetProcAddress(dll, "winampGetGeneralPurposePlugin")));
+  ASSERT_NE(entry, nullptr);
+  const unsigned char* record = entry();
+  constexpr std::size_t field = sizeof(void*) == 4 ? 4 : 8;  // 28 bytes on i686, 56 on x86_64
+  const auto pointerAt = [&](std::size_t index) {
+    void* p;
+    std::memcpy(&p, record + index * field, sizeof p);
+    return p;
+  };
+  std::int32_t version;
+  std::memcpy(&version, record, sizeof version);
+  EXPECT_EQ(version, 16);
+  EXPECT_STREQ(static_cast<const char*>(pointerAt(1)), "[kiv] Skorrel");
+  for (std::size_t entryField = 2; entryField <= 4; ++entryField) EXPECT_NE(pointerAt(entryField), nullptr);
+  EXPECT_EQ(pointerAt(5), nullptr);  // the player's window and the DLL's instance, written by the player
+  EXPECT_EQ(pointerAt(6), nullptr);
+  FreeLibrary(dll);
+}
+
 TEST_F(Shell, FirstStartWithNoKeyHooksBothWindowsAndPutsThemBackAtQuit) {
   DeleteSettings();
   const PlayerRun run = RunPlayer(dir, kPlaylist, "quit\n");
@@ -39,11 +68,11 @@ TEST_F(Shell, FirstStartWithNoKeyHooksBothWindowsAndPutsThemBackAtQuit) {
 TEST_F(Shell, QuitWritesEveryValueWithItsType) {
   DeleteSettings();
   ASSERT_EQ(RunPlayer(dir, kPlaylist, "quit\n").exitCode, 0);
-  const char* flags[] = {"mIRC Active", "MSN Active", "MSN Clear", "MSN Default Format", "Ignore Exts",
-                         "MySQL Active", "MySQL SSH", "SSH Active"};
-  const char* texts[] = {"mIRC DDE Name", "mIRC DDE Command", "MSN Format", "Ignore Ext List",
-                         "MySQL Server", "MySQL UserName", "MySQL Password", "MySQL Command",
-                         "SSH Server", "SSH UserName", "SSH Password"};
+  const char* flags[] = {"mIRC Active", "MSN Active",   "MSN Clear", "MSN Default Format",
+                         "Ignore Exts", "MySQL Active", "MySQL SSH", "SSH Active"};
+  const char* texts[] = {"mIRC DDE Name", "mIRC DDE Command", "MSN Format",     "Ignore Ext List",
+                         "MySQL Server",  "MySQL UserName",   "MySQL Password", "MySQL Command",
+                         "SSH Server",    "SSH UserName",     "SSH Password"};
   for (const char* name : flags) {
     const StoredValue v = ReadValue(name);
     EXPECT_TRUE(v.exists && v.type == REG_DWORD && v.data.size() == 4) << name;
