@@ -11,6 +11,7 @@ packages=(
   mariadb-server libmariadb3 libmariadb-dev
   libssh2-1-dev openssh-server
   python3
+  dpkg-dev
 )
 
 missing=()
