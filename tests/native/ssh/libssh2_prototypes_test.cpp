@@ -1,0 +1,24 @@
+// The binding declares libssh2's prototypes itself, since the Windows build has no headers for it.
+// A wrong one corrupts the stack at the first call; here each is held against the real header.
+#include <libssh2.h>
+
+#include <type_traits>
+
+#include "tunnel/libssh2_binding.h"
+
+#define SKORREL_CHECK_PROTOTYPE(ret, name, params)                                 \
+  static_assert(std::is_same_v<decltype(LibSSH2Entries::name), decltype(&::name)>, \
+                #name " differs from libssh2.h");
+SKORREL_LIBSSH2_ENTRIES(SKORREL_CHECK_PROTOTYPE)
+#undef SKORREL_CHECK_PROTOTYPE
+
+static_assert(ssh2::kErrorAlloc == LIBSSH2_ERROR_ALLOC);
+static_assert(ssh2::kErrorTimeout == LIBSSH2_ERROR_TIMEOUT);
+static_assert(ssh2::kErrorChannelClosed == LIBSSH2_ERROR_CHANNEL_CLOSED);
+static_assert(ssh2::kErrorEagain == LIBSSH2_ERROR_EAGAIN);
+static_assert(ssh2::kErrorBadUse == LIBSSH2_ERROR_BAD_USE);
+static_assert(ssh2::kSessionBlockOutbound == LIBSSH2_SESSION_BLOCK_OUTBOUND);
+static_assert(ssh2::kHostkeyHashSha256 == LIBSSH2_HOSTKEY_HASH_SHA256);
+static_assert(ssh2::kDisconnectByApplication == SSH_DISCONNECT_BY_APPLICATION);
+static_assert(ssh2::kChannelPacketDefault == LIBSSH2_CHANNEL_PACKET_DEFAULT);
+static_assert(std::is_same_v<libssh2_ssize_t, ssize_t>);

@@ -1,0 +1,193 @@
+#include "native/ssh/sshd_server.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "native/mariadb/mariadb_server.h"
+#include "tunnel/socket_platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The test user with its password, made once per machine. Test processes running side by side
+// take turns, since useradd and chpasswd refuse to run while another holds the account files.
+void EnsureTestUser() {
+  const int lock = open("/tmp/skorrel-sshd-user.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+  if (lock < 0 || flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock the test user set-up");
+  struct Unlock {
+    int fd;
+    ~Unlock() { close(fd); }
+  } unlock{lock};
+  if (!getpwnam(SshServer::kUser) &&
+      RunProgram({"/usr/sbin/useradd", "--no-create-home", "--shell", "/bin/sh", SshServer::kUser}).status !=
+          0)
+    throw std::runtime_error("useradd failed (the sshd tests run as root)");
+  const std::string line = std::string(SshServer::kUser) + ":" + SshServer::kPassword;
+  if (RunProgram({"/bin/sh", "-c", "printf '%s\\n' \"$1\" | /usr/sbin/chpasswd", "sh", line}).status != 0)
+    throw std::runtime_error("chpasswd failed");
+}
+
+bool AcceptsConnections(int port) {
+  unique_socket fd(socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+}  // namespace
+
+SshServer::SshServer() {
+  try {
+    Start();
+  } catch (...) {
+    Stop(SIGKILL);
+    RemoveFolder();
+    throw;
+  }
+}
+
+SshServer::~SshServer() {
+  Stop(SIGTERM);
+  RemoveFolder();
+}
+
+void SshServer::Start() {
+  if (geteuid() != 0) throw std::runtime_error("sshd with password login needs root");
+  EnsureTestUser();
+  // sshd's privilege separation needs this folder.
+  mkdir("/run/sshd", 0755);
+  chmod("/run/sshd", 0755);
+
+  std::string pattern = (fs::temp_directory_path() / "skorrel-sshd.XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  chmod(dir_.c_str(), 0755);
+  const std::string key = dir_ + "/host_ed25519";
+  if (RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key}).status != 0)
+    throw std::runtime_error("ssh-keygen failed");
+
+  // The port was free a moment ago; if someone takes it first sshd dies and we try another.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = FreeLoopbackPort();
+    const std::string config = dir_ + "/sshd_config";
+    WriteFile(config, "Port " + std::to_string(port_) +
+                          "\n"
+                          "ListenAddress 127.0.0.1\n"
+                          "HostKey " +
+                          key +
+                          "\n"
+                          "PidFile " +
+                          dir_ +
+                          "/sshd.pid\n"
+                          "UsePAM no\n"
+                          "PasswordAuthentication yes\n"
+                          "KbdInteractiveAuthentication no\n"
+                          "PubkeyAuthentication no\n"
+                          "AuthorizedKeysFile none\n"
+                          "PermitRootLogin no\n"
+                          "AllowUsers " +
+                          std::string(kUser) +
+                          "\n"
+                          "AllowTcpForwarding yes\n"
+                          "PermitOpen any\n"
+                          "StrictModes no\n"
+                          "UseDNS no\n"
+                          "MaxStartups 200\n"
+                          "LogLevel VERBOSE\n");
+    // Absolute paths throughout: with a relative log path every connection dies silently.
+    std::vector<std::string> args = {"/usr/sbin/sshd", "-D", "-f", config, "-E", dir_ + "/sshd.log"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      // Its own process group, so that Kill reaches the session processes too.
+      setpgid(0, 0);
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(125);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    setpgid(pid, pid);
+    pid_ = pid;
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      if (AcceptsConnections(port_)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Stop(SIGKILL);
+  }
+  throw std::runtime_error("sshd did not start:\n" + LogText());
+}
+
+void SshServer::Stop(int signal) {
+  if (pid_ > 0) {
+    kill(-pid_, signal);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+  }
+}
+
+void SshServer::RemoveFolder() {
+  if (dir_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+  dir_.clear();
+}
+
+void SshServer::Kill() { Stop(SIGKILL); }
+
+std::string SshServer::LogText() const { return dir_.empty() ? "" : ReadFile(dir_ + "/sshd.log"); }
+
+std::string SshServer::HostKeyFingerprint() const {
+  const ProgramResult result =
+      RunProgram({"/usr/bin/ssh-keygen", "-l", "-E", "sha256", "-f", dir_ + "/host_ed25519.pub"});
+  // "256 SHA256:... comment (ED25519)"
+  std::istringstream fields(result.out);
+  std::string bits, fingerprint;
+  fields >> bits >> fingerprint;
+  if (result.status != 0 || fingerprint.rfind("SHA256:", 0) != 0)
+    throw std::runtime_error("ssh-keygen -l failed: " + result.out);
+  return fingerprint;
+}

@@ -1,0 +1,286 @@
+#include "tunnel/ssl_libssh2.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "diag/globals.h"
+
+namespace {
+
+// Handshake, login and channel each wait at most this long for the server.
+constexpr long kConnectTimeoutMs = 30000;
+// Closing waits this long for the server's answers before the connection is cut.
+constexpr long kCloseTimeoutMs = 2000;
+// A packet begun on the wire is finished within this time or the session fails.
+constexpr auto kFinishWriteTimeout = std::chrono::seconds(30);
+// libssh2's default window (2 MiB) stalls a fast channel every few round trips; with a larger
+// window the server keeps sending while the relay delivers.
+constexpr unsigned kChannelWindow = 16u * 1024 * 1024;
+
+std::string Base64WithoutPadding(const unsigned char* data, std::size_t size) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (std::size_t i = 0; i < size; i += 3) {
+    const unsigned long group = static_cast<unsigned long>(data[i]) << 16 |
+                                (i + 1 < size ? static_cast<unsigned long>(data[i + 1]) << 8 : 0) |
+                                (i + 2 < size ? data[i + 2] : 0);
+    const std::size_t count = std::min<std::size_t>(size - i, 3) + 1;
+    for (std::size_t k = 0; k < count; ++k) text += digits[(group >> (18 - 6 * k)) & 63];
+  }
+  return text;
+}
+
+// The key kind as ssh-keygen names it.
+const char* HostKeyKind(int type) {
+  switch (type) {
+    case 1:
+      return "RSA";
+    case 2:
+      return "DSA";
+    case 3:
+    case 4:
+    case 5:
+      return "ECDSA";
+    case 6:
+      return "ED25519";
+    default:
+      return "unknown";
+  }
+}
+
+void AppendUint32(std::string& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
+}
+
+void AppendString(std::string& out, const std::string& text) {
+  AppendUint32(out, static_cast<std::uint32_t>(text.size()));
+  out += text;
+}
+
+// The direct-tcpip request: target host and port, then the originator, which no server checks.
+std::string DirectTcpipRequest(const std::string& target) {
+  std::string host = target;
+  std::uint32_t port = 0;
+  if (const std::size_t colon = target.rfind(':'); colon != std::string::npos) {
+    host = target.substr(0, colon);
+    port = static_cast<std::uint32_t>(std::strtoul(target.c_str() + colon + 1, nullptr, 10));
+  }
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  std::string request;
+  AppendString(request, host);
+  AppendUint32(request, port);
+  AppendString(request, "127.0.0.1");
+  AppendUint32(request, 22);
+  return request;
+}
+
+}  // namespace
+
+bool StartLibSSH2() {
+  if (!LoadLibSSH2()) return false;
+  DefaultSSLClass.store(&SSLClassOf<TSSLLibSSH2>);
+  return true;
+}
+
+void StopLibSSH2() {
+  DefaultSSLClass.store(&SSLClassOf<TSSLNone>);
+  UnloadLibSSH2();
+}
+
+TSSLLibSSH2::~TSSLLibSSH2() { ReleaseSession(); }
+
+std::string TSSLLibSSH2::LibraryVersion() {
+  const char* version = LibSSH2().libssh2_version ? LibSSH2().libssh2_version(0) : nullptr;
+  return version ? std::string("libssh2 ") + version : "";
+}
+
+bool TSSLLibSSH2::Fail(long status, const std::string& text) {
+  lastErrorCode_ = static_cast<std::int32_t>(status);
+  lastErrorText_ = text;
+  return false;
+}
+
+bool TSSLLibSSH2::RecordStatus(long status) {
+  lastErrorCode_ = static_cast<std::int32_t>(status);
+  lastErrorText_.clear();
+  if (status == 0) return true;
+  char* message = nullptr;
+  int length = 0;
+  if (session_) LibSSH2().libssh2_session_last_error(session_.get(), &message, &length, 0);
+  lastErrorText_ = message && length > 0 ? std::string(message, static_cast<std::size_t>(length))
+                                         : "libssh2 error " + std::to_string(status);
+  return false;
+}
+
+bool TSSLLibSSH2::Connect() {
+  const socket_t socket = Owner().SocketHandle();
+  if (socket == kInvalidSocket) return false;
+  ReleaseSession();
+  lastErrorCode_ = 0;
+  lastErrorText_.clear();
+  if (SSLType == TSSLType::LT_SSLv2) return false;
+  if (SSLType != TSSLType::LT_SSHv2) return NotImplemented();
+
+  const LibSSH2Entries& api = LibSSH2();
+  session_.reset(api.libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr));
+  if (!session_) return Fail(ssh2::kErrorAlloc, "Unable to create an SSH session");
+  LIBSSH2_SESSION* session = session_.get();
+  api.libssh2_session_set_blocking(session, 1);
+  api.libssh2_session_set_timeout(session, kConnectTimeoutMs);
+  // Small requests and replies leave at once instead of waiting for the previous one's ACK.
+  const int on = 1;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+
+  // A failure keeps its code and text; the half-made session goes at once.
+  auto abandon = [this] {
+    const std::int32_t code = lastErrorCode_;
+    const std::string text = lastErrorText_;
+    ReleaseSession();
+    lastErrorCode_ = code;
+    lastErrorText_ = text;
+    return false;
+  };
+  if (!RecordStatus(api.libssh2_session_handshake(session, socket))) return abandon();
+
+  std::size_t keyLength = 0;
+  int keyType = 0;
+  api.libssh2_session_hostkey(session, &keyLength, &keyType);
+  if (const char* hash = api.libssh2_hostkey_hash(session, ssh2::kHostkeyHashSha256)) {
+    fingerprint_ = "SHA256:" + Base64WithoutPadding(reinterpret_cast<const unsigned char*>(hash), 32);
+    // Compared with nothing: logged so that the user can check it.
+    LogDebug("TSSLLibSSH2.Connect - host key " + fingerprint_ + " (" + HostKeyKind(keyType) + ")");
+  }
+
+  if (!Username.empty() && !RecordStatus(api.libssh2_userauth_password_ex(
+                               session, Username.data(), static_cast<unsigned>(Username.size()),
+                               Password.data(), static_cast<unsigned>(Password.size()), nullptr))) {
+    return abandon();
+  }
+  if (!SSHChannelType.empty() && !OpenChannel()) return abandon();
+
+  api.libssh2_session_set_blocking(session, 0);
+  securityActive_ = true;
+  return true;
+}
+
+bool TSSLLibSSH2::OpenChannel() {
+  const LibSSH2Entries& api = LibSSH2();
+  const std::string request = SSHChannelType == "direct-tcpip" ? DirectTcpipRequest(SSHChannelArg1) : "";
+  channel_.reset(api.libssh2_channel_open_ex(
+      session_.get(), SSHChannelType.data(), static_cast<unsigned>(SSHChannelType.size()), kChannelWindow,
+      ssh2::kChannelPacketDefault, request.empty() ? nullptr : request.data(),
+      static_cast<unsigned>(request.size())));
+  if (channel_) return true;
+  const int status = api.libssh2_session_last_error(session_.get(), nullptr, nullptr, 0);
+  return RecordStatus(status != 0 ? status : ssh2::kErrorChannelClosed);
+}
+
+template <typename Call>
+long TSSLLibSSH2::FinishingWrites(Call call) {
+  const LibSSH2Entries& api = LibSSH2();
+  const auto deadline = std::chrono::steady_clock::now() + kFinishWriteTimeout;
+  for (;;) {
+    const long result = static_cast<long>(call());
+    if (result != ssh2::kErrorEagain ||
+        !(api.libssh2_session_block_directions(session_.get()) & ssh2::kSessionBlockOutbound)) {
+      return result;
+    }
+    // libssh2 has put part of a packet on the wire. Only the same call may finish it; anything
+    // else sent first would be lost or sent twice.
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return ssh2::kErrorTimeout;
+    SocketWait wait{static_cast<std::uintptr_t>(Owner().SocketHandle())};
+    wait.write = true;
+    WaitSockets(&wait, 1, static_cast<std::int32_t>(left.count()));
+  }
+}
+
+std::int32_t TSSLLibSSH2::SendBytes(const void* buffer, std::int32_t length) {
+  lastErrorCode_ = 0;
+  lastErrorText_.clear();
+  if (!channel_) {
+    Fail(ssh2::kErrorBadUse, "No SSH channel is open");
+    return -1;
+  }
+  const LibSSH2Entries& api = LibSSH2();
+  const char* data = static_cast<const char*>(buffer);
+  std::int32_t total = 0;
+  while (total < length) {
+    const long written = FinishingWrites([&] {
+      return api.libssh2_channel_write_ex(channel_.get(), 0, data + total,
+                                          static_cast<std::size_t>(length - total));
+    });
+    if (written > 0) {
+      total += static_cast<std::int32_t>(written);
+    } else if (written == 0 || written == ssh2::kErrorEagain) {
+      break;  // the peer's window is full for now
+    } else {
+      RecordStatus(written);
+      return -1;
+    }
+  }
+  return total;
+}
+
+std::int32_t TSSLLibSSH2::RecvBytes(void* buffer, std::int32_t length) {
+  lastErrorCode_ = 0;
+  lastErrorText_.clear();
+  if (!channel_) {
+    Fail(ssh2::kErrorBadUse, "No SSH channel is open");
+    return -1;
+  }
+  const LibSSH2Entries& api = LibSSH2();
+  const long got = FinishingWrites([&] {
+    return api.libssh2_channel_read_ex(channel_.get(), 0, static_cast<char*>(buffer),
+                                       static_cast<std::size_t>(length));
+  });
+  if (got > 0) return static_cast<std::int32_t>(got);
+  if (got == ssh2::kErrorEagain) return 0;
+  if (got == 0) {
+    if (!api.libssh2_channel_eof(channel_.get())) return 0;
+    Fail(ssh2::kErrorChannelClosed, "The SSH server closed the channel");
+    return -1;
+  }
+  RecordStatus(got);
+  return -1;
+}
+
+std::int32_t TSSLLibSSH2::PendingBytes() {
+  if (!channel_) return 0;
+  unsigned long available = 0;
+  LibSSH2().libssh2_channel_window_read_ex(channel_.get(), &available, nullptr);
+  return static_cast<std::int32_t>(available);
+}
+
+bool TSSLLibSSH2::EndSecurityBoth() {
+  ReleaseSession();
+  return true;
+}
+
+void TSSLLibSSH2::ReleaseSession() {
+  securityActive_ = false;
+  fingerprint_.clear();
+  if (!session_) return;
+  const LibSSH2Entries& api = LibSSH2();
+  LIBSSH2_SESSION* session = session_.get();
+  // Closing talks to the server; blocking with a short limit, so a server that does not answer
+  // cannot hold up the end.
+  api.libssh2_session_set_blocking(session, 1);
+  api.libssh2_session_set_timeout(session, kCloseTimeoutMs);
+  // With the connection cut, whatever closing is left fails at once.
+  auto cut = [this] { shutdown(Owner().SocketHandle(), kShutBoth); };
+  if (channel_ && api.libssh2_channel_free(channel_.get()) == 0) channel_.release();
+  if (channel_) {
+    cut();
+    // Freed here or, failing that, with the session.
+    channel_.reset();
+  }
+  api.libssh2_session_disconnect_ex(session, ssh2::kDisconnectByApplication, "Tunnel closed", "");
+  if (api.libssh2_session_free(session) != 0) {
+    cut();
+    api.libssh2_session_free(session);
+  }
+  session_.release();
+}
