@@ -159,8 +159,40 @@ void SshServer::Start() {
   throw std::runtime_error("sshd did not start:\n" + LogText());
 }
 
+namespace {
+
+// Each connection's sshd processes start a session of their own, out of the server's group, and
+// rename themselves: they are found as the server's descendants.
+void SignalDescendants(pid_t root, int signal) {
+  std::vector<std::pair<pid_t, pid_t>> parents;  // pid, parent pid
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // "pid (comm) state ppid ...": comm may hold blanks, so read from its closing parenthesis.
+    const std::string stat = ReadFile(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    parents.emplace_back(std::stoi(name), parent);
+  }
+  std::vector<pid_t> found = {root};
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    for (const auto& [pid, parent] : parents) {
+      if (parent == found[i]) found.push_back(pid);
+    }
+  }
+  for (const pid_t pid : found) kill(pid, signal);
+}
+
+}  // namespace
+
 void SshServer::Stop(int signal) {
   if (pid_ > 0) {
+    SignalDescendants(pid_, signal);
     kill(-pid_, signal);
     int status = 0;
     while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {

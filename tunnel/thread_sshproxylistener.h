@@ -1,0 +1,35 @@
+#pragma once
+// The tunnel's listener: accepts connections on local port 3306 and hands each to a new relay with
+// the SSH settings it was made with. Owned by the module, stopped by terminate-and-wait.
+#include <cstdint>
+#include <future>
+#include <string>
+
+#include "runtime/thread.h"
+#include "tunnel/relay_registry.h"
+
+class TThreadSSHProxyListener final : public TThread {
+ public:
+  // The copies of the settings it hands every relay; the thread starts at once. port is the
+  // database client's default; tests give "0" to let the system choose.
+  TThreadSSHProxyListener(const std::string& sshServer, const std::string& sshUserName,
+                          const std::string& sshPassword, const std::string& tunnelTarget,
+                          RelayRegistry& relays, const std::string& port = "3306");
+  ~TThreadSSHProxyListener() override;
+
+  // Blocks until the socket listens, then gives its port: 0 when it could not listen.
+  std::uint16_t ListeningPort() { return port_.get(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  const std::string sshServer_;
+  const std::string sshUserName_;
+  const std::string sshPassword_;
+  const std::string tunnelTarget_;
+  const std::string listenPort_;
+  RelayRegistry& relays_;
+  std::promise<std::uint16_t> listening_;
+  std::shared_future<std::uint16_t> port_;
+};
