@@ -1,6 +1,9 @@
 #include "config/reg_win32.h"
 
+#include <utility>
+
 #include "runtime/handles_win32.h"
+#include "runtime/registry_win32.h"
 
 namespace {
 
@@ -15,19 +18,13 @@ unique_hkey OpenSection(const std::string& section) {
 
 }  // namespace
 
-std::optional<RegistryValue> RegistrySettingsStore::Read(const std::string& section, const std::string& name) {
+std::optional<RegistryValue> RegistrySettingsStore::Read(const std::string& section,
+                                                         const std::string& name) {
   unique_hkey key = OpenSection(section);
   if (!key) return std::nullopt;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  RegistryValue value{type, std::string(size, '\0')};
-  if (size > 0 && RegQueryValueExA(key.get(), name.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  value.type = type;
-  value.data.resize(size);
-  return value;
+  std::optional<RegistryData> value = QueryRegistryValue(key.get(), name.c_str());
+  if (!value) return std::nullopt;
+  return RegistryValue{value->type, std::move(value->bytes)};
 }
 
 bool RegistrySettingsStore::Write(const std::string& section, const std::string& name,

@@ -19,13 +19,6 @@ std::uint32_t TickCount() {
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 }  // namespace
 
 std::int32_t StrToInt(std::string_view text) {

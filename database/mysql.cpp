@@ -2,7 +2,8 @@
 
 #include <atomic>
 #include <mutex>
-#include <utility>
+
+#include "runtime/binding.h"
 
 namespace {
 
@@ -13,86 +14,64 @@ bool HasWrapperCalls(const MySQLEntries& e) {
          e.mysql_fetch_field && e.mysql_free_result && e.mysql_close;
 }
 
-MySQLEntries Bind(const Library& library) {
-  MySQLEntries entries;
-#define SKORREL_MYSQL_BIND(ret, name, params) \
-  entries.name = reinterpret_cast<decltype(entries.name)>(library.Symbol(#name));
+bool BindAll(const Library& library, MySQLEntries& entries) {
+#define SKORREL_MYSQL_BIND(ret, name, params) BindEntry(library, #name, entries.name);
   SKORREL_MYSQL_ENTRIES(SKORREL_MYSQL_BIND)
 #undef SKORREL_MYSQL_BIND
-  return entries;
+  return HasWrapperCalls(entries);
 }
 
-// The binding's process-wide state. Its destructor is the unit's finalization: the library goes
-// when the module does.
-struct Binding {
-  std::mutex loadLock;
-  std::atomic<bool> loaded{false};
-  MySQLLibraryLoader loader = &LoadClientLibraryFile;
-  Library library;
-  MySQLEntries entries;
+// The library's own start-up is not safe when threads make their first connections at once, so it
+// runs here, once, before any worker can reach the library.
+bool Start(const MySQLEntries& entries) {
+  return !entries.mysql_server_init || entries.mysql_server_init(0, nullptr, nullptr) == 0;
+}
 
-  ~Binding() {
-    // Only a process that is ending can hold the lock here (every worker keeps the module loaded
-    // while it runs), and its threads are gone: the library goes with the process.
-    std::unique_lock<std::mutex> guard(loadLock, std::try_to_lock);
-    if (guard) UnloadLocked();
-  }
+void End(const MySQLEntries& entries) {
+  if (entries.mysql_server_end) entries.mysql_server_end();
+}
 
-  void Unload() {
-    std::lock_guard<std::mutex> guard(loadLock);
-    UnloadLocked();
-  }
-
-  void UnloadLocked() {
-    if (!library) return;
-    loaded.store(false, std::memory_order_release);
-    if (entries.mysql_server_end) entries.mysql_server_end();
-    library = Library();
-  }
+struct State {
+  RuntimeBinding<MySQLEntries> binding{&BindAll, &Start, &End};
+  std::atomic<MySQLLibraryLoader> loader{&LoadClientLibraryFile};
+  std::mutex usersLock;
+  int users = 0;
 };
 
-Binding& State() {
-  static Binding binding;
-  return binding;
+State& Shared() {
+  static State state;
+  return state;
 }
 
 }  // namespace
 
-const MySQLEntries& MySQL() { return State().entries; }
+const MySQLEntries& MySQL() { return Shared().binding.Get(); }
 
 bool LoadMySQLLibrary(const std::string& fileName) {
-  Binding& state = State();
-  if (state.loaded.load(std::memory_order_acquire)) return true;
-
-  // Serialised: a second caller waits here and then finds the library loaded.
-  std::lock_guard<std::mutex> guard(state.loadLock);
-  if (state.loaded.load(std::memory_order_relaxed)) return true;
-
-  Library library = state.loader(fileName);
-  if (!library) return false;
-  MySQLEntries entries = Bind(library);
-  if (!HasWrapperCalls(entries)) return false;
-  // The library's own start-up is not safe when threads make their first connections at once,
-  // so it runs here, once, before any worker can reach the library.
-  if (entries.mysql_server_init && entries.mysql_server_init(0, nullptr, nullptr) != 0) return false;
-
-  state.entries = entries;
-  state.library = std::move(library);
-  state.loaded.store(true, std::memory_order_release);
-  return true;
+  State& state = Shared();
+  return state.binding.Load([&] { return state.loader.load()(fileName); });
 }
 
-void UnloadMySQLLibrary() { State().Unload(); }
+void UnloadMySQLLibrary() { Shared().binding.Unload(); }
+
+MySQLLibraryUse::MySQLLibraryUse() {
+  State& state = Shared();
+  std::lock_guard<std::mutex> guard(state.usersLock);
+  ++state.users;
+}
+
+MySQLLibraryUse::~MySQLLibraryUse() {
+  State& state = Shared();
+  // Under the lock, so a claim taken meanwhile waits until the library is gone and loads it afresh.
+  std::lock_guard<std::mutex> guard(state.usersLock);
+  if (--state.users == 0) state.binding.Unload();
+}
 
 void EndMySQLThread() {
-  Binding& state = State();
-  if (state.loaded.load(std::memory_order_acquire) && state.entries.mysql_thread_end) {
-    state.entries.mysql_thread_end();
-  }
+  const State& state = Shared();
+  if (state.binding.Loaded() && state.binding.Get().mysql_thread_end) state.binding.Get().mysql_thread_end();
 }
 
 MySQLLibraryLoader SetMySQLLibraryLoader(MySQLLibraryLoader loader) {
-  Binding& state = State();
-  std::lock_guard<std::mutex> guard(state.loadLock);
-  return std::exchange(state.loader, loader);
+  return Shared().loader.exchange(loader);
 }

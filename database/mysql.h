@@ -112,8 +112,21 @@ const MySQLEntries& MySQL();
 // are tried in turn.
 bool LoadMySQLLibrary(const std::string& fileName);
 
-// Ends the library and releases it; runs by itself when the module goes. Entries stay as they were.
+// Ends the library and releases it at once. Entries stay as they were.
 void UnloadMySQLLibrary();
+
+// A claim on the client library: the plug-in holds one from Init to Quit, and every worker one
+// while it lives. Whoever lets go last ends and releases the library on its own, ordinary thread.
+// Nothing of the library runs when the module goes: that happens under the loader lock, where its
+// end may wait for threads that cannot run, or at process exit, after its threads were killed.
+// Take a claim before loading, on a thread that another claim keeps from ending the library.
+class MySQLLibraryUse {
+ public:
+  MySQLLibraryUse();
+  ~MySQLLibraryUse();
+  MySQLLibraryUse(const MySQLLibraryUse&) = delete;
+  MySQLLibraryUse& operator=(const MySQLLibraryUse&) = delete;
+};
 
 // Drops the calling thread's state in the client library, if it is loaded and has the call. Every
 // thread that used the library calls this before it ends.

@@ -34,16 +34,16 @@ void TThreadMySQLUpdater::Execute() {
 }
 
 std::unique_ptr<TThreadMySQLUpdater> PrepareMySQLUpdate(const TTrackMetaData& track,
-                                                        const PluginSettings& settings, TagSource& tags,
+                                                        const MySQLTarget& target, TagSource& tags,
                                                         MySQLUpdateSeams seams) {
   seams.log("MySQLSkorrel: Starting thread to send SQL to MySQL server...");
   auto worker = std::make_unique<TThreadMySQLUpdater>(seams);
   // With the tunnel the connection enters the plug-in's own listener on this machine.
-  worker->Host = settings.MySQLSSH ? "127.0.0.1" : settings.MySQLServer;
-  worker->UserName = settings.MySQLUserName;
-  worker->Password = settings.MySQLPassword;
+  worker->Host = target.ThroughTunnel ? "127.0.0.1" : target.Server;
+  worker->UserName = target.UserName;
+  worker->Password = target.Password;
   bool usedFileName = false;
-  worker->SQL = SubTags(tags, track, settings.MySQLCommand, true, &usedFileName);
+  worker->SQL = SubTags(tags, track, target.Command, true, &usedFileName);
   if (usedFileName) {
     seams.log("MySQLSkorrel: Skipped track - no tag resolved, so there is no statement to run");
     return nullptr;
@@ -51,8 +51,8 @@ std::unique_ptr<TThreadMySQLUpdater> PrepareMySQLUpdate(const TTrackMetaData& tr
   return worker;
 }
 
-void StartMySQLUpdate(const TTrackMetaData& track, const PluginSettings& settings, TagSource& tags,
+void StartMySQLUpdate(const TTrackMetaData& track, const MySQLTarget& target, TagSource& tags,
                       MySQLUpdateSeams seams) {
-  if (auto worker = PrepareMySQLUpdate(track, settings, tags, std::move(seams)))
+  if (auto worker = PrepareMySQLUpdate(track, target, tags, std::move(seams)))
     TThread::StartFreeOnTerminate(std::move(worker));
 }

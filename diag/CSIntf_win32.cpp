@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "runtime/handles_win32.h"
+#include "runtime/registry_win32.h"
 
 namespace {
 
@@ -84,17 +85,7 @@ LResult Win32LogPlatform::SendCopyData(HostWindow window, std::uintptr_t dwData,
 std::string Win32LogPlatform::DispatcherPath() {
   HKEY raw = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDispatcherKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return {};
-  unique_hkey key(raw);
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key.get(), "DispatcherPath", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
-    return {};
-  std::string value(size, '\0');
-  if (RegQueryValueExA(key.get(), "DispatcherPath", nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
-                       &size) != ERROR_SUCCESS)
-    return {};
-  value.resize(std::min<std::size_t>(size, value.size()));
-  return value.substr(0, value.find('\0'));
+  return QueryRegistryString(unique_hkey(raw).get(), "DispatcherPath");
 }
 
 std::optional<HostWindow> Win32LogPlatform::StartAndFindWindow(const std::string& commandLine,

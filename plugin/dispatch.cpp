@@ -1,25 +1,7 @@
 #include "plugin/dispatch.h"
 
-#include <utility>
-
-#include "diag/guarded.h"
+#include "diag/run_logged.h"
 #include "track/globals_misc.h"
-
-namespace {
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-// One destination failing in an unexpected way must cost neither the others nor the player.
-template <typename F>
-void Guarded(const char* what, F&& publish) {
-  RunLogged("Dispatch", what, std::forward<F>(publish));
-}
-
-}  // namespace
 
 std::string FileExtension(const std::string& fileName) {
   const std::size_t dot = fileName.rfind('.');
@@ -53,11 +35,12 @@ bool TrackDispatch::Accept(const std::string& fileName) {
 
 void TrackDispatch::SetNowPlaying(const TTrackMetaData& track) {
   lastMSNTrack_ = track;
-  Guarded("MSN", [&] { publishers_.MSNSetNowPlaying(track); });
+  // One destination failing in an unexpected way must cost neither the others nor the player.
+  RunLogged("Dispatch", "MSN", [&] { publishers_.SetMsnLine(track); });
 }
 
 void TrackDispatch::ClearNowPlaying() {
-  Guarded("MSN", [&] { publishers_.MSNClearNowPlaying(); });
+  RunLogged("Dispatch", "MSN", [&] { publishers_.ClearMsnLine(); });
 }
 
 void TrackDispatch::OnTrackNotice(LParam lParam) {
@@ -73,8 +56,8 @@ void TrackDispatch::OnTrackNotice(LParam lParam) {
     SetNowPlaying(track);
   else
     ClearNowPlaying();
-  if (settings_.mIRCActive) Guarded("mIRC", [&] { publishers_.mIRCSendCommand(track); });
-  if (settings_.MySQLActive) Guarded("MySQL", [&] { publishers_.StartMySQLUpdate(track); });
+  if (settings_.mIRCActive) RunLogged("Dispatch", "mIRC", [&] { publishers_.SendMircCommand(track); });
+  if (settings_.MySQLActive) RunLogged("Dispatch", "MySQL", [&] { publishers_.StartDatabaseUpdate(track); });
 }
 
 void TrackDispatch::OnMainMessage(unsigned msg, WParam wParam) {

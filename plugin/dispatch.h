@@ -2,29 +2,16 @@
 // Decides what a player message means for the destinations: de-duplication of track notices,
 // the ignore list, and the pause state of the MSN line.
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "config/settings.h"
+#include "plugin/player_messages.h"
 #include "plugin/publishers.h"
 #include "plugin/wa_ipc.h"
-#include "runtime/platform.h"
 
-constexpr WParam kTrackNoticeWParam = 666;
-constexpr LParam kTrackNoticeFlag = 0x40000000;
-constexpr LParam kPlaylistIndexMask = 0x0FFFFFFF;
-constexpr WParam kPauseCommand = 40046;
-constexpr WParam kStopCommand = 40047;
-constexpr unsigned kEndOfFileMessage = kWmUser + 2;
 constexpr std::uint32_t kRepeatWindowMs = 3000;
-
-// Every message to the hooked windows passes these tests, so they stay inline and cheap.
-inline bool IsTrackNotice(unsigned msg, WParam wParam, LParam lParam) {
-  return msg == kWmUser && wParam == kTrackNoticeWParam && (lParam & kTrackNoticeFlag) != 0;
-}
-inline bool IsWatchedMainMessage(unsigned msg, WParam wParam) {
-  return (msg == kWmCommand && (wParam == kPauseCommand || wParam == kStopCommand)) ||
-         msg == kEndOfFileMessage;
-}
 
 // The extension of a file name: from its last "." to the end, unless a "\" or ":" follows that dot.
 std::string FileExtension(const std::string& fileName);
@@ -33,11 +20,11 @@ bool IsIgnoredFile(const std::string& fileName, const std::string& ignoreList);
 
 class TrackDispatch {
  public:
-  using TickSource = std::uint32_t (*)();
+  using TickSource = std::function<std::uint32_t()>;
 
   TrackDispatch(const PluginSettings& settings, PlayerRequests& player, Publishers& publishers,
                 TickSource tick)
-      : settings_(settings), player_(player), publishers_(publishers), tick_(tick) {}
+      : settings_(settings), player_(player), publishers_(publishers), tick_(std::move(tick)) {}
 
   // Forgets the last track and the pause, as at start-up.
   void Reset();

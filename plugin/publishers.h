@@ -5,8 +5,8 @@
 class Publishers {
  public:
   virtual ~Publishers() = default;
-  virtual void MSNSetNowPlaying(const TTrackMetaData& track) = 0;
-  virtual void MSNClearNowPlaying() = 0;
-  virtual void mIRCSendCommand(const TTrackMetaData& track) = 0;
-  virtual void StartMySQLUpdate(const TTrackMetaData& track) = 0;
+  virtual void SetMsnLine(const TTrackMetaData& track) = 0;
+  virtual void ClearMsnLine() = 0;
+  virtual void SendMircCommand(const TTrackMetaData& track) = 0;
+  virtual void StartDatabaseUpdate(const TTrackMetaData& track) = 0;
 };

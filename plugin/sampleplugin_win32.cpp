@@ -1,21 +1,21 @@
-// The plug-in's contact surface with the player: the entry export, the record, the three entries
-// and the two window procedures that watch the player's windows.
+// The plug-in's contact surface with the player: the entry export, the record, the two window
+// procedures that watch the player's windows, and the Windows side of the module's seams.
 #include <windows.h>
 
+#include <memory>
 #include <string>
-#include <utility>
+#include <system_error>
 
 #include "config/reg_win32.h"
-#include "config/settings.h"
 #include "diag/CSIntf_win32.h"
 #include "diag/globals.h"
-#include "diag/guarded.h"
-#include "plugin/dispatch.h"
 #include "plugin/gen_win32.h"
-#include "plugin/shell_publishers.h"
+#include "plugin/module.h"
+#include "plugin/player_messages.h"
 #include "plugin/wa_ipc_win32.h"
 #include "publish/dde_win32.h"
 #include "publish/msn_win32.h"
+#include "runtime/handles_win32.h"
 #include "track/globals_misc.h"
 
 namespace {
@@ -23,98 +23,114 @@ namespace {
 int PluginInit();
 void PluginConfig();
 void PluginQuit();
+LRESULT CALLBACK MainWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK PlaylistWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 winampGeneralPurposePlugin plugin{0x10,       "[kiv] Skorrel", PluginInit, PluginConfig,
                                   PluginQuit, nullptr,         nullptr};
 
-std::uint32_t TickCount() { return GetTickCount(); }
-
-// The shell's module state: touched only on the player's window thread.
-struct ModuleState {
-  WNDPROC OldMainWndProc = nullptr;
-  HWND PlaylistWindow = nullptr;
-  WNDPROC OldPlaylistWndProc = nullptr;
-  bool ListenerActive = false;
-  PluginSettings settings;
-  RegistrySettingsStore registry;
-  WinampRequests player;
-  Win32Messenger messenger;
-  DdeMircLink mirc;
-  ShellPublishers publishers{settings, player, messenger, mirc};
-  TrackDispatch dispatch{settings, player, publishers, &TickCount};
-
-  ~ModuleState();
-};
-
-ModuleState state;
-
-LRESULT CALLBACK PlaylistWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (IsTrackNotice(msg, wParam, lParam)) {
-    try {
-      state.dispatch.OnTrackNotice(lParam);
-    } catch (...) {
-      // The player's playlist window still gets its message.
-    }
-  }
-  return CallWindowProcA(state.OldPlaylistWndProc, window, msg, wParam, lParam);
-}
-
-LRESULT CALLBACK MainWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-  const LRESULT result = CallWindowProcA(state.OldMainWndProc, window, msg, wParam, lParam);
-  if (IsWatchedMainMessage(msg, wParam)) {
-    try {
-      state.dispatch.OnMainMessage(msg, wParam);
-    } catch (...) {
-    }
-  }
-  return result;
-}
-
-WNDPROC Subclass(HWND window, WNDPROC proc) {
+WNDPROC SetProcedure(HWND window, WNDPROC proc) {
   return reinterpret_cast<WNDPROC>(SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
 }
 
-// Puts a saved procedure back, only while ours is still the window's.
-void Unsubclass(HWND window, WNDPROC ours, WNDPROC& saved) {
-  if (!saved) return;
-  if (reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC)) == ours) Subclass(window, saved);
-  saved = nullptr;
+HMODULE ThisModule(DWORD flags) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags,
+                          reinterpret_cast<LPCSTR>(&PluginInit), &module))
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "GetModuleHandleEx");
+  return module;
 }
 
-void RemoveHooks() {
-  Unsubclass(state.PlaylistWindow, PlaylistWndProc, state.OldPlaylistWndProc);
-  Unsubclass(plugin.hwndParent, MainWndProc, state.OldMainWndProc);
+class Win32Platform final : public ModulePlatform {
+ public:
+  SettingsRegistry& Registry() override { return registry_; }
+  PlayerRequests& Player() override { return player_; }
+  MessengerLink& Messenger() override { return messenger_; }
+  MircLink& Mirc() override { return mirc_; }
+  std::uint32_t TickCount() override { return GetTickCount(); }
+
+  void StartLogClient(const std::string& csDebug) override {
+    ::StartLogClient(std::make_shared<Win32LogPlatform>(), csDebug, SystemDrive());
+  }
+  void StopLogClient() override { ::StopLogClient(); }
+  std::string StartDde() override { return mirc_.Start(); }
+  void StopDde() override { mirc_.Stop(); }
+
+  void Hook(PlayerWindow which, HostWindow window) override {
+    Hooked& hook = hooks_[Index(which)];
+    hook.window = reinterpret_cast<HWND>(window);
+    hook.previous = SetProcedure(hook.window, Ours(which));
+  }
+  bool IsHookOnTop(PlayerWindow which) override {
+    const Hooked& hook = hooks_[Index(which)];
+    return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hook.window, GWLP_WNDPROC)) == Ours(which);
+  }
+  // The kept procedure stays known: a message already on its way to ours still gets passed on.
+  void Unhook(PlayerWindow which) override {
+    const Hooked& hook = hooks_[Index(which)];
+    SetProcedure(hook.window, hook.previous);
+  }
+  // The procedure a message to which goes on to.
+  WNDPROC Previous(PlayerWindow which) const { return hooks_[Index(which)].previous; }
+
+  void HoldModule() override { held_.reset(ThisModule(0)); }
+  void ReleaseModule() override { held_.reset(); }
+  void PinModule() override { ThisModule(GET_MODULE_HANDLE_EX_FLAG_PIN); }
+
+  // Until the tunnel and the dialog exist, there is neither.
+  std::unique_ptr<TunnelListener> StartListener(const TunnelTexts&) override { return nullptr; }
+  std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow, SettingsEditor&) override { return nullptr; }
+
+ private:
+  struct Hooked {
+    HWND window = nullptr;
+    WNDPROC previous = nullptr;
+  };
+  static int Index(PlayerWindow which) { return which == PlayerWindow::Main ? 0 : 1; }
+  static WNDPROC Ours(PlayerWindow which) {
+    return which == PlayerWindow::Main ? MainWndProc : PlaylistWndProc;
+  }
+
+  RegistrySettingsStore registry_;
+  WinampRequests player_;
+  Win32Messenger messenger_;
+  DdeMircLink mirc_;
+  Hooked hooks_[2];
+  unique_hmodule held_;
+};
+
+// The module state: touched only on the player's window thread.
+struct ModuleState {
+  Win32Platform platform;
+  Module module{platform};
+};
+
+// Made when the module loads, destroyed only when FreeLibrary unloads it (see DllMain): at
+// process exit nothing of it is torn down.
+union ModuleStorage {
+  ModuleState state;
+  ModuleStorage() : state() {}
+  ~ModuleStorage() {}
+} storage;
+
+ModuleState& State() { return storage.state; }
+
+LRESULT CALLBACK PlaylistWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (IsTrackNotice(msg, wParam, lParam)) State().module.OnTrackNotice(lParam);
+  return CallWindowProcA(State().platform.Previous(PlayerWindow::Playlist), window, msg, wParam, lParam);
 }
 
-ModuleState::~ModuleState() {
-  // A player that unloads the module without calling Quit must not be left with procedures
-  // pointing into unmapped code.
-  if (OldMainWndProc || OldPlaylistWndProc) RemoveHooks();
+LRESULT CALLBACK MainWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  const LRESULT result =
+      CallWindowProcA(State().platform.Previous(PlayerWindow::Main), window, msg, wParam, lParam);
+  if (IsWatchedMainMessage(msg, wParam)) State().module.OnMainMessage(msg, wParam);
+  return result;
 }
 
-template <typename F>
-void Step(const char* what, F&& step) {
-  RunLogged("Plugin.Quit", what, std::forward<F>(step));
-}
-
+// No exception crosses into the player.
 int PluginInit() {
   try {
-    // Before anything is logged; never fails, at worst logging stays off.
-    StartLogClient(std::make_shared<Win32LogPlatform>(),
-                   ReadSettingString(state.registry, "CSDebug", kSettingsSection), SystemDrive());
-    LogDebug("Plugin.Init");
-    state.dispatch.Reset();
-    state.player.SetParentWindow(reinterpret_cast<HostWindow>(plugin.hwndParent));
-    LoadSettings(state.registry, state.settings);
-    // The DDE instance is made here, not at module load: DDEML ties it to the creating thread, the
-    // player calls Init on its window thread, and module load runs under the loader lock.
-    if (const std::string error = state.mirc.Start(); !error.empty()) LogDebug("Plugin.Init: " + error);
-    // The tunnel listener is started here once it exists.
-    state.ListenerActive = false;
-    state.OldMainWndProc = Subclass(plugin.hwndParent, MainWndProc);
-    state.PlaylistWindow = reinterpret_cast<HWND>(state.player.GetPlaylistWindow());
-    state.OldPlaylistWndProc = Subclass(state.PlaylistWindow, PlaylistWndProc);
-    return 0;
+    return State().module.Init(reinterpret_cast<HostWindow>(plugin.hwndParent));
   } catch (...) {
     return 1;
   }
@@ -122,25 +138,29 @@ int PluginInit() {
 
 void PluginConfig() {
   try {
-    // The configuration dialog is shown here once it exists.
+    State().module.Config();
   } catch (...) {
   }
 }
 
 void PluginQuit() {
-  // Each step runs whatever became of the one before: the hooks must go before the module does.
-  Step("saving settings",
-       [] { SaveSettings(state.registry, state.settings, [] { state.publishers.MSNClearNowPlaying(); }); });
-  Step("clearing MSN", [] { state.publishers.MSNClearNowPlaying(); });
-  Step("stopping the listener", [] { state.ListenerActive = false; });
-  Step("destroying the log client", [] { StopLogClient(); });
-  Step("removing hooks", [] { RemoveHooks(); });
-  // On the thread that made it, and before the player can free the module under its callback.
-  Step("ending DDE", [] { state.mirc.Stop(); });
+  try {
+    State().module.Quit();
+  } catch (...) {
+  }
 }
 
 }  // namespace
 
 extern "C" __declspec(dllexport) winampGeneralPurposePlugin* winampGetGeneralPurposePlugin() {
   return &plugin;
+}
+
+// Runs under the loader lock, so it never waits for a thread or ends another library. Unloaded
+// by FreeLibrary, the module only releases its memory: Quit has stopped everything else, and a
+// player that skipped Quit cannot get here, as Init holds a reference on the module until Quit.
+// At process exit (reserved not null) the other threads were killed mid-call, so nothing at all.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) storage.state.~ModuleState();
+  return TRUE;
 }

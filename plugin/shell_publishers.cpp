@@ -2,14 +2,18 @@
 
 #include "database/thread_mysql_updater.h"
 
-void ShellPublishers::MSNSetNowPlaying(const TTrackMetaData& track) {
-  ::MSNSetNowPlaying(messenger_, player_, track, settings_.MSNDefaultFormat, settings_.MSNFormat);
+void ShellPublishers::SetMsnLine(const TTrackMetaData& track) {
+  MSNSetNowPlaying(messenger_, player_, track, settings_.MSNDefaultFormat, settings_.MSNFormat);
 }
-void ShellPublishers::MSNClearNowPlaying() { ::MSNClearNowPlaying(messenger_); }
-void ShellPublishers::mIRCSendCommand(const TTrackMetaData& track) {
-  ::mIRCSendCommand(mirc_, player_, track, settings_.mIRCDDEName, settings_.mIRCDDECommand);
+
+void ShellPublishers::ClearMsnLine() { MSNClearNowPlaying(messenger_); }
+
+void ShellPublishers::SendMircCommand(const TTrackMetaData& track) {
+  mIRCSendCommand(mirc_, player_, track, settings_.mIRCDDEName, settings_.mIRCDDECommand);
 }
-// The worker holds a reference on the module while it runs, so the player's quit never waits for it.
-void ShellPublishers::StartMySQLUpdate(const TTrackMetaData& track) {
-  ::StartMySQLUpdate(track, settings_, player_);
+
+void ShellPublishers::StartDatabaseUpdate(const TTrackMetaData& track) {
+  const MySQLTarget target{settings_.MySQLServer, settings_.MySQLUserName, settings_.MySQLPassword,
+                           settings_.MySQLCommand, settings_.MySQLSSH};
+  StartMySQLUpdate(track, target, player_);
 }

@@ -12,14 +12,15 @@ class ShellPublishers final : public Publishers {
                   MircLink& mirc)
       : settings_(settings), player_(player), messenger_(messenger), mirc_(mirc) {}
 
-  void MSNSetNowPlaying(const TTrackMetaData& track) override;
-  void MSNClearNowPlaying() override;
-  void mIRCSendCommand(const TTrackMetaData& track) override;
-  void StartMySQLUpdate(const TTrackMetaData& track) override;
+  void SetMsnLine(const TTrackMetaData& track) override;
+  void ClearMsnLine() override;
+  void SendMircCommand(const TTrackMetaData& track) override;
+  // The worker holds a reference on the module while it runs, so the player's quit never waits for it.
+  void StartDatabaseUpdate(const TTrackMetaData& track) override;
 
  private:
-  [[maybe_unused]] const PluginSettings& settings_;
-  [[maybe_unused]] PlayerRequests& player_;
+  const PluginSettings& settings_;
+  PlayerRequests& player_;
   MessengerLink& messenger_;
   MircLink& mirc_;
 };

@@ -56,7 +56,7 @@ std::string MSNText(const MsnLine& line) {
   return text;
 }
 
-MsnBlock MSNBlock(const MsnLine& line, const MessengerLink& link) {
+MsnBlock EncodeMsnBlock(const MsnLine& line, const MessengerLink& link) {
   const std::u16string wideHead = link.Widen(Head(line));
   const std::u16string wideSep = link.Widen(kSep);
   const std::u16string wideClosing = link.Widen(kClosing);
@@ -86,7 +86,7 @@ MsnBlock MSNBlock(const MsnLine& line, const MessengerLink& link) {
 
 void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
                       const std::string& format) {
-  link.SendToAll(MSNBlock(MSNSetLine(tags, track, defaultFormat, format), link));
+  link.SendToAll(EncodeMsnBlock(MSNSetLine(tags, track, defaultFormat, format), link));
 }
 
-void MSNClearNowPlaying(MessengerLink& link) { link.SendToAll(MSNBlock(MSNClearLine(), link)); }
+void MSNClearNowPlaying(MessengerLink& link) { link.SendToAll(EncodeMsnBlock(MSNClearLine(), link)); }

@@ -45,7 +45,7 @@ class MessengerLink {
 
 // The block of a line: its UTF-16 text, zero-filled after. A text over kMsnMaxUnits is cut in its
 // values, longest first, so that every separator and the closing "WMContentID" survive.
-MsnBlock MSNBlock(const MsnLine& line, const MessengerLink& link);
+MsnBlock EncodeMsnBlock(const MsnLine& line, const MessengerLink& link);
 
 void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
                       const std::string& format);

@@ -33,17 +33,16 @@ class RuntimeBinding {
   RuntimeBinding(const RuntimeBinding&) = delete;
   RuntimeBinding& operator=(const RuntimeBinding&) = delete;
 
-  // The module's finalization: the library goes when the module does.
-  ~RuntimeBinding() {
-    // Only a process that is ending can hold the lock here, and its threads are gone: the library
-    // then goes with the process.
-    std::unique_lock<std::mutex> guard(lock_, std::try_to_lock);
-    if (guard) UnloadLocked();
-  }
+  // Ends and releases nothing. The binding goes with the module, under the loader lock, where the
+  // library's own end may wait for threads that cannot run, or at process exit, after its threads
+  // were killed mid-call. Whoever uses the library calls Unload on an ordinary thread instead.
+  ~RuntimeBinding() { library_.Release(); }
 
-  // Opens, binds and starts the library on first use; true when it is loaded. A second caller
-  // waits and then finds it loaded. A failure leaves nothing behind, so the next call tries again.
-  bool Load(Opener open) {
+  // Opens (with open(), an Opener or any callable returning a Library), binds and starts the
+  // library on first use; true when it is loaded. A second caller waits and then finds it loaded.
+  // A failure leaves nothing behind, so the next call tries again.
+  template <typename Open>
+  bool Load(Open&& open) {
     if (loaded_.load(std::memory_order_acquire)) return true;
     std::lock_guard<std::mutex> guard(lock_);
     if (loaded_.load(std::memory_order_relaxed)) return true;

@@ -34,6 +34,8 @@ Library::~Library() {
 #endif
 }
 
+void* Library::Release() noexcept { return std::exchange(handle_, nullptr); }
+
 void* Library::Symbol(const char* name) const {
   if (!handle_) return nullptr;
 #ifdef _WIN32

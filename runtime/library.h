@@ -17,6 +17,8 @@ class Library {
   explicit operator bool() const noexcept { return handle_ != nullptr; }
   void* Symbol(const char* name) const;
   void* NativeHandle() const noexcept { return handle_; }
+  // Lets go of the library without releasing it: it stays loaded until the process ends.
+  void* Release() noexcept;
 
  private:
   explicit Library(void* handle) : handle_(handle) {}

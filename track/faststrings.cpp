@@ -1,3 +1,4 @@
+// Replace-all in one pass of Horspool's search, with case folding through a table.
 #include "track/faststrings.h"
 
 #include <array>
@@ -22,8 +23,7 @@ namespace {
 
 class Searcher {
  public:
-  Searcher(std::string_view find, bool caseSensitive)
-      : fold_(caseSensitive ? nullptr : CaseFoldTable()) {
+  Searcher(std::string_view find, bool caseSensitive) : fold_(caseSensitive ? nullptr : CaseFoldTable()) {
     const std::size_t f = find.size();
     skip_.fill(static_cast<std::uint32_t>(f));
     pattern_.resize(f);

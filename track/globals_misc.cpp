@@ -1,3 +1,4 @@
+// Field splitting and ASCII lower case; the system drive is in globals_misc_win32.cpp.
 #include "track/globals_misc.h"
 
 int CountFields(std::string_view text, char separator) {
@@ -24,4 +25,10 @@ std::string GetField(std::string_view text, char separator, int index) {
   }
   // No separator: the whole text; otherwise the piece after the last one.
   return std::string(text.substr(pieceStart));
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
 }

@@ -1,25 +1,20 @@
+// The system drive, read from Windows.
 #include <windows.h>
 
 #include <string>
 
 #include "runtime/handles_win32.h"
+#include "runtime/registry_win32.h"
 #include "track/globals_misc.h"
 
 namespace {
 
 std::string ProgramFilesDir() {
   HKEY raw = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
-                    &raw) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &raw) !=
+      ERROR_SUCCESS)
     return {};
-  unique_hkey key(raw);
-  char buffer[MAX_PATH + 1] = {};
-  DWORD size = MAX_PATH, type = 0;
-  if (RegQueryValueExA(key.get(), "ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                       &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return {};
-  return buffer;
+  return QueryRegistryString(unique_hkey(raw).get(), "ProgramFilesDir");
 }
 
 }  // namespace

@@ -77,25 +77,24 @@ TEST(TkivMySQLConn, RefusesAQueryWithoutAConnection) {
   EXPECT_EQ(connection.Results().Count(), 0);
 }
 
-PluginSettings DatabaseSettings() {
-  PluginSettings settings;
-  settings.MySQLActive = true;
-  settings.MySQLServer = "db.example";
-  settings.MySQLUserName = "winamp";
-  settings.MySQLPassword = "old";
-  settings.MySQLCommand = dbtest::kDefaultCommand;
-  return settings;
+MySQLTarget DatabaseTarget() {
+  MySQLTarget target;
+  target.Server = "db.example";
+  target.UserName = "winamp";
+  target.Password = "old";
+  target.Command = dbtest::kDefaultCommand;
+  return target;
 }
 
 TEST(PrepareMySQLUpdate, CopiesTheSettingsAndEscapesTheTagsIntoTheStatement) {
-  PluginSettings settings = DatabaseSettings();
+  MySQLTarget target = DatabaseTarget();
   dbtest::Tags tags;
   tags.values[{"C:\\Music\\a.mp3", "artist"}] = "O'Brien";
   tags.values[{"C:\\Music\\a.mp3", "title"}] = "C:\\Temp \"x\"";
   WorkerRecorder recorder;
 
-  auto worker = PrepareMySQLUpdate({"C:\\Music\\a.mp3"}, settings, tags, recorder.Seams());
-  settings.MySQLPassword = "new";  // a later save does not reach a prepared worker
+  auto worker = PrepareMySQLUpdate({"C:\\Music\\a.mp3"}, target, tags, recorder.Seams());
+  target.Password = "new";  // a later save does not reach a prepared worker
 
   ASSERT_NE(worker, nullptr);
   EXPECT_EQ(worker->Host, "db.example");
@@ -107,23 +106,22 @@ TEST(PrepareMySQLUpdate, CopiesTheSettingsAndEscapesTheTagsIntoTheStatement) {
 }
 
 TEST(PrepareMySQLUpdate, ThroughTheTunnelConnectsToThisMachineWhateverTheServerSetting) {
-  PluginSettings settings = DatabaseSettings();
-  settings.MySQLSSH = true;
+  MySQLTarget target = DatabaseTarget();
+  target.ThroughTunnel = true;
   dbtest::Tags tags;
   tags.values[{"a.mp3", "title"}] = "T";
-  auto worker = PrepareMySQLUpdate({"a.mp3"}, settings, tags, WorkerRecorder().Seams());
+  auto worker = PrepareMySQLUpdate({"a.mp3"}, target, tags, WorkerRecorder().Seams());
   ASSERT_NE(worker, nullptr);
   EXPECT_EQ(worker->Host, "127.0.0.1");
 }
 
 TEST(PrepareMySQLUpdate, NeverTurnsTheFileNameIntoAStatement) {
-  PluginSettings settings = DatabaseSettings();
+  MySQLTarget target = DatabaseTarget();
   dbtest::Tags noTags;
   WorkerRecorder recorder;
   for (const char* command : {dbtest::kDefaultCommand, "delete from t"}) {
-    settings.MySQLCommand = command;
-    EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\drop table t.mp3"}, settings, noTags, recorder.Seams()),
-              nullptr);
+    target.Command = command;
+    EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\drop table t.mp3"}, target, noTags, recorder.Seams()), nullptr);
   }
   const std::vector<std::string> once = {
       "MySQLSkorrel: Starting thread to send SQL to MySQL server...",
@@ -135,11 +133,11 @@ TEST(PrepareMySQLUpdate, NeverTurnsTheFileNameIntoAStatement) {
 
 TEST(StartMySQLUpdate, WorkersWithoutALibraryEachLogTheConnectFailureAndEnd) {
   LoaderSwap swap(&MissingLibrary);
-  PluginSettings settings = DatabaseSettings();
+  MySQLTarget target = DatabaseTarget();
   dbtest::Tags tags;
   tags.values[{"a.mp3", "title"}] = "T";
   WorkerRecorder recorder;
-  for (int i = 0; i < 3; ++i) StartMySQLUpdate({"a.mp3"}, settings, tags, recorder.Seams());
+  for (int i = 0; i < 3; ++i) StartMySQLUpdate({"a.mp3"}, target, tags, recorder.Seams());
   ASSERT_TRUE(recorder.WaitForWorkersGone(3));
 
   // Workers run side by side; each one's lines are complete and in order.

@@ -15,16 +15,17 @@ std::uint32_t FakeTick() { return fakeNow; }
 class RecordingPublishers : public Publishers {
  public:
   std::vector<std::string> calls;
-  void MSNSetNowPlaying(const TTrackMetaData& t) override { calls.push_back("msn set " + t.FileName); }
-  void MSNClearNowPlaying() override { calls.push_back("msn clear"); }
-  void mIRCSendCommand(const TTrackMetaData& t) override { calls.push_back("mirc " + t.FileName); }
-  void StartMySQLUpdate(const TTrackMetaData& t) override { calls.push_back("mysql " + t.FileName); }
+  void SetMsnLine(const TTrackMetaData& t) override { calls.push_back("msn set " + t.FileName); }
+  void ClearMsnLine() override { calls.push_back("msn clear"); }
+  void SendMircCommand(const TTrackMetaData& t) override { calls.push_back("mirc " + t.FileName); }
+  void StartDatabaseUpdate(const TTrackMetaData& t) override { calls.push_back("mysql " + t.FileName); }
 };
 
 class Dispatch : public ::testing::Test {
  protected:
   Dispatch() {
-    player.playlist = {"C:\\Music\\song.mp3", "C:\\Music\\other.mp3", "C:\\Video\\CLIP.MPG", "C:\\dir.v\\track"};
+    player.playlist = {"C:\\Music\\song.mp3", "C:\\Music\\other.mp3", "C:\\Video\\CLIP.MPG",
+                       "C:\\dir.v\\track"};
     settings.IgnoreExtList = "avi,mpg,mpeg,wmv";
     fakeNow = 1000;
   }
@@ -56,7 +57,8 @@ TEST(DispatchFilters, OnlyTheFourWatchedMessagesAreTaken) {
 TEST_F(Dispatch, PublishesInOrderMsnThenMircThenMysql) {
   settings.MySQLActive = true;
   Notice(0);
-  EXPECT_EQ(Take(), (Calls{"msn set C:\\Music\\song.mp3", "mirc C:\\Music\\song.mp3", "mysql C:\\Music\\song.mp3"}));
+  EXPECT_EQ(Take(),
+            (Calls{"msn set C:\\Music\\song.mp3", "mirc C:\\Music\\song.mp3", "mysql C:\\Music\\song.mp3"}));
   EXPECT_EQ(dispatch.LastMSNTrack().FileName, "C:\\Music\\song.mp3");
 }
 
@@ -213,7 +215,7 @@ TEST_F(Dispatch, ResetForgetsTheLastFileAndThePause) {
 
 class ThrowingPublishers : public RecordingPublishers {
  public:
-  void mIRCSendCommand(const TTrackMetaData&) override { throw std::runtime_error("DDE gone"); }
+  void SendMircCommand(const TTrackMetaData&) override { throw std::runtime_error("DDE gone"); }
 };
 
 TEST(DispatchFailures, OneFailingDestinationDoesNotStopTheNext) {

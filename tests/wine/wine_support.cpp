@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "runtime/handles_win32.h"
+#include "runtime/registry_win32.h"
 
 namespace wine {
 
@@ -161,25 +162,21 @@ StoredValue ReadValue(const std::string& name) {
   StoredValue value;
   HKEY raw = nullptr;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return value;
-  unique_hkey key(raw);
-  DWORD size = 0;
-  if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
-    return value;
-  value.data.resize(size);
-  RegQueryValueExA(key.get(), name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()),
-                   &size);
-  value.exists = true;
+  if (std::optional<RegistryData> stored = QueryRegistryValue(unique_hkey(raw).get(), name.c_str())) {
+    value = {true, stored->type, std::move(stored->bytes)};
+  }
   return value;
 }
 
-PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script, DWORD timeoutMs,
-                    const std::vector<std::string>& environment) {
+PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
+                    DWORD timeoutMs, const std::vector<std::string>& environment) {
   WriteText(dir.File("playlist.txt"), playlist);
   WriteText(dir.File("script.txt"), script);
   const std::string out = dir.File("player.out");
   std::ostringstream command;
-  command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir() << "\\gen_skorrel.dll\" --playlist \""
-          << dir.File("playlist.txt") << "\" --script \"" << dir.File("script.txt") << "\" --out \"" << out << '"';
+  command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir()
+          << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
+          << dir.File("script.txt") << "\" --out \"" << out << '"';
   PlayerRun run;
   {
     ChildProcess player(command.str(), dir.Path(), environment);

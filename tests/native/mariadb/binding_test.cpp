@@ -124,4 +124,22 @@ TEST(MySQLBinding, TwoFirstLoadsAtOnceLoadOnceAndBothSeeEveryEntryBound) {
   EXPECT_EQ(first.init, second.init);
 }
 
+TEST(MySQLLibraryUse, TheLastClaimToGoEndsTheLibrarySoTheNextLoadOpensItAfresh) {
+  LoaderSwap swap(&CountedLoad);
+  loads = 0;
+  {
+    MySQLLibraryUse plugin;
+    {
+      MySQLLibraryUse worker;
+      ASSERT_TRUE(LoadMySQLLibrary("libmysql.dll"));
+    }
+    // The worker went first: the plug-in's claim keeps the library.
+    ASSERT_TRUE(LoadMySQLLibrary("libmysql.dll"));
+    EXPECT_EQ(loads, 1);
+  }
+  MySQLLibraryUse next;
+  ASSERT_TRUE(LoadMySQLLibrary("libmysql.dll"));
+  EXPECT_EQ(loads, 2);
+}
+
 }  // namespace

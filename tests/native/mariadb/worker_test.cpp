@@ -34,11 +34,10 @@ class Workers : public ::testing::Test {
     PreloadClientLibrary();
     server_ = &MariaDBServer::Shared();
     server_->EmptyTable();
-    settings_.MySQLActive = true;
-    settings_.MySQLServer = "127.0.0.1";
-    settings_.MySQLUserName = MariaDBServer::kUser;
-    settings_.MySQLPassword = MariaDBServer::kPassword;
-    settings_.MySQLCommand = dbtest::kDefaultCommand;
+    target_.Server = "127.0.0.1";
+    target_.UserName = MariaDBServer::kUser;
+    target_.Password = MariaDBServer::kPassword;
+    target_.Command = dbtest::kDefaultCommand;
   }
 
   void Track(const std::string& file, const std::string& artist, const std::string& title) {
@@ -46,8 +45,10 @@ class Workers : public ::testing::Test {
     tags_.values[{file, "title"}] = title;
   }
 
+  // The plug-in's claim: the library is ended on this thread, after the workers let go of it.
+  MySQLLibraryUse plugin_;
   MariaDBServer* server_ = nullptr;
-  PluginSettings settings_;
+  MySQLTarget target_;
   dbtest::Tags tags_;
   WorkerRecorder recorder_;
 };
@@ -55,8 +56,8 @@ class Workers : public ::testing::Test {
 TEST_F(Workers, TheDefaultCommandStoresOneRowPerPublishedTrack) {
   Track("C:\\Music\\1.mp3", "Artist One", "First");
   Track("C:\\Music\\2.mp3", "Artist Two", "Second");
-  StartMySQLUpdate({"C:\\Music\\1.mp3"}, settings_, tags_, recorder_.Seams());
-  StartMySQLUpdate({"C:\\Music\\2.mp3"}, settings_, tags_, recorder_.Seams());
+  StartMySQLUpdate({"C:\\Music\\1.mp3"}, target_, tags_, recorder_.Seams());
+  StartMySQLUpdate({"C:\\Music\\2.mp3"}, target_, tags_, recorder_.Seams());
   ASSERT_TRUE(recorder_.WaitForWorkersGone(2));
 
   // Two connections race; either row may come first.
@@ -71,7 +72,7 @@ TEST_F(Workers, HostileTagsAreStoredLiterallyAndTheTableSurvives) {
   const std::string artist = "Bobby'); DELETE FROM tolby.winamp_played; --";
   const std::string title = "It's \"quoted\" \\ back\\slash \\' and '); drop table winamp_played; --";
   Track("a.mp3", artist, title);
-  StartMySQLUpdate({"a.mp3"}, settings_, tags_, recorder_.Seams());
+  StartMySQLUpdate({"a.mp3"}, target_, tags_, recorder_.Seams());
   ASSERT_TRUE(recorder_.WaitForWorkersGone(1));
 
   EXPECT_THAT(server_->StoredTitlesHex(), ElementsAre(Hex(artist + " - " + title)));
@@ -82,7 +83,7 @@ TEST_F(Workers, AValueWithANulRunsNothingPastTheNul) {
   // The statement goes out as a NUL-terminated text, so it ends inside the string literal and the
   // server rejects what is left: no row, and the rest never runs.
   Track("a.mp3", "A", std::string("x\0'); drop table winamp_played; --", 34));
-  StartMySQLUpdate({"a.mp3"}, settings_, tags_, recorder_.Seams());
+  StartMySQLUpdate({"a.mp3"}, target_, tags_, recorder_.Seams());
   ASSERT_TRUE(recorder_.WaitForWorkersGone(1));
 
   EXPECT_TRUE(server_->StoredTitlesHex().empty());
@@ -90,9 +91,9 @@ TEST_F(Workers, AValueWithANulRunsNothingPastTheNul) {
 }
 
 TEST_F(Workers, ARejectedStatementShowsItsBoxOnTheWorkerWhichThenFinishes) {
-  settings_.MySQLCommand = "insert into `tolby`.`no_such_table` (`fulltitle`) values ('%title%')";
+  target_.Command = "insert into `tolby`.`no_such_table` (`fulltitle`) values ('%title%')";
   Track("a.mp3", "A", "T");
-  StartMySQLUpdate({"a.mp3"}, settings_, tags_, recorder_.Seams());
+  StartMySQLUpdate({"a.mp3"}, target_, tags_, recorder_.Seams());
   ASSERT_TRUE(recorder_.WaitForWorkersGone(1));
 
   const auto boxes = recorder_.Boxes();
@@ -106,12 +107,13 @@ TEST_F(Workers, ARejectedStatementShowsItsBoxOnTheWorkerWhichThenFinishes) {
 
 TEST(WorkersWithoutServer, ThreeAtOnceEachLogTheConnectFailureAndFinish) {
   ClientPortSwap nobodyListens(FreeLoopbackPort());
+  MySQLLibraryUse plugin;
   PreloadClientLibrary();
-  PluginSettings settings;
-  settings.MySQLServer = "127.0.0.1";
-  settings.MySQLUserName = "u";
-  settings.MySQLPassword = "p";
-  settings.MySQLCommand = dbtest::kDefaultCommand;
+  MySQLTarget settings;
+  settings.Server = "127.0.0.1";
+  settings.UserName = "u";
+  settings.Password = "p";
+  settings.Command = dbtest::kDefaultCommand;
   dbtest::Tags tags;
   tags.values[{"a.mp3", "title"}] = "T";
   WorkerRecorder recorder;

@@ -1,0 +1,21 @@
+#pragma once
+// The configuration dialog as the shell shows it, and what the dialog edits through.
+#include "config/settings.h"
+
+// The shell's side of the dialog: the settings its controls are loaded from, and its save.
+class SettingsEditor {
+ public:
+  virtual ~SettingsEditor() = default;
+  virtual const PluginSettings& Settings() const = 0;
+  // Takes edited as the settings, writes them (clearing the messenger's line when MSN is off),
+  // then stops, starts or restarts the tunnel listener as "SSH Active" says. A failing write
+  // raises ERegistryException; the listener is then left as it was.
+  virtual void SaveEdited(const PluginSettings& edited) = 0;
+};
+
+class ConfigDialog {
+ public:
+  virtual ~ConfigDialog() = default;
+  // Shows the dialog modally; returns once the user has closed it.
+  virtual void ShowModal() = 0;
+};

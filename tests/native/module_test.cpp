@@ -1,0 +1,264 @@
+// The plug-in's life with every seam written into one journal, so the order of the steps shows.
+#include "plugin/module.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "diag/globals.h"
+#include "fake_player.h"
+#include "fake_registry.h"
+#include "log_platform_double.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class JournalPlatform final : public ModulePlatform {
+ public:
+  JournalPlatform() {
+    player.playlist = {"C:\\Music\\a.mp3"};
+    player.tags[{"C:\\Music\\a.mp3", "title"}] = "A";
+  }
+
+  // The journal, with each run of reads or writes of the settings shown as one step.
+  Calls Steps() const {
+    Calls steps;
+    for (const std::string& call : journal)
+      if (steps.empty() || call.rfind("registry", 0) != 0 || steps.back() != call) steps.push_back(call);
+    return steps;
+  }
+  // The log lines sent since the log client started.
+  Calls Logged() const {
+    Calls lines;
+    for (const SentPacket& packet : log->Sent())
+      if (packet.Type() == 0) lines.push_back(packet.Text().substr(std::string("[gen_skorrel] ").size()));
+    return lines;
+  }
+
+  SettingsRegistry& Registry() override { return registry; }
+  PlayerRequests& Player() override { return player; }
+  MessengerLink& Messenger() override { return messenger; }
+  MircLink& Mirc() override { return mirc; }
+  std::uint32_t TickCount() override { return 1000; }
+
+  void StartLogClient(const std::string& csDebug) override {
+    journal.push_back("log client '" + csDebug + "'");
+    ::StartLogClient(log, csDebug, "C:");
+  }
+  void StopLogClient() override {
+    journal.push_back("log client gone");
+    ::StopLogClient();
+  }
+  std::string StartDde() override {
+    journal.push_back("DDE start");
+    return ddeError;
+  }
+  void StopDde() override { journal.push_back("DDE end"); }
+  void Hook(PlayerWindow which, HostWindow window) override {
+    journal.push_back("hook " + Name(which) + " " + std::to_string(window));
+  }
+  bool IsHookOnTop(PlayerWindow which) override { return which != covered; }
+  void Unhook(PlayerWindow which) override { journal.push_back("unhook " + Name(which)); }
+  void HoldModule() override { journal.push_back("hold module"); }
+  void ReleaseModule() override { journal.push_back("release module"); }
+  void PinModule() override { journal.push_back("pin module"); }
+
+  std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& t) override {
+    const std::string texts = t.SSHServer + "|" + t.SSHUserName + "|" + t.SSHPassword + "|" + t.TargetHost;
+    journal.push_back("listener start " + texts);
+    if (listenerFails) throw std::runtime_error("no thread");
+    return std::make_unique<Listener>(journal, texts);
+  }
+  std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow, SettingsEditor&) override { return nullptr; }
+
+  struct Listener final : TunnelListener {
+    Listener(Calls& journal, std::string texts) : journal(journal), texts(std::move(texts)) {}
+    void Stop() override { journal.push_back("listener stop " + texts); }
+    Calls& journal;
+    std::string texts;
+  };
+
+  struct JournalRegistry final : FakeRegistry {
+    explicit JournalRegistry(Calls& journal) : journal(journal) {}
+    std::optional<RegistryValue> Read(const std::string& section, const std::string& name) override {
+      journal.push_back(name == "CSDebug" ? "registry read CSDebug" : "registry load");
+      return FakeRegistry::Read(section, name);
+    }
+    bool Write(const std::string& section, const std::string& name, const RegistryValue& value) override {
+      journal.push_back("registry save");
+      return FakeRegistry::Write(section, name, value);
+    }
+    Calls& journal;
+  };
+
+  struct JournalPlayer final : FakePlayer {
+    explicit JournalPlayer(Calls& journal) : journal(journal) {}
+    LResult Send(HostWindow window, WParam wParam, LParam lParam) override {
+      journal.push_back("request " + std::to_string(lParam));
+      return FakePlayer::Send(window, wParam, lParam);
+    }
+    Calls& journal;
+  };
+
+  struct JournalMessenger final : MessengerLink {
+    explicit JournalMessenger(Calls& journal) : journal(journal) {}
+    std::u16string Widen(std::string_view ansi) const override { return {ansi.begin(), ansi.end()}; }
+    // The first field of the line tells a set ("1") from a clear ("0").
+    void SendToAll(const MsnBlock& block) override {
+      journal.push_back(block[0] == '1' ? "msn set" : "msn clear");
+    }
+    Calls& journal;
+  };
+
+  struct JournalMirc final : MircLink {
+    explicit JournalMirc(Calls& journal) : journal(journal) {}
+    std::unique_ptr<MircConversation> Connect(const std::string&) override {
+      journal.push_back("mirc connect");
+      return nullptr;
+    }
+    Calls& journal;
+  };
+
+  static std::string Name(PlayerWindow which) { return which == PlayerWindow::Main ? "main" : "playlist"; }
+
+  Calls journal;
+  JournalRegistry registry{journal};
+  JournalPlayer player{journal};
+  JournalMessenger messenger{journal};
+  JournalMirc mirc{journal};
+  std::shared_ptr<RecordingLogPlatform> log = std::make_shared<RecordingLogPlatform>();
+  std::string ddeError;
+  bool listenerFails = false;
+  std::optional<PlayerWindow> covered;
+};
+
+constexpr HostWindow kParent = 0x100;
+
+class ModuleLife : public ::testing::Test {
+ protected:
+  ~ModuleLife() override { StopLogClient(); }
+
+  Calls InitSteps() {
+    platform.journal.clear();
+    result = module.Init(kParent);
+    return platform.Steps();
+  }
+  Calls QuitSteps() {
+    platform.journal.clear();
+    module.Quit();
+    return platform.Steps();
+  }
+
+  JournalPlatform platform;
+  Module module{platform};
+  int result = -1;
+};
+
+// What Quit does after the settings are saved, whatever became of the save.
+const Calls kQuitAfterSave = {"msn clear",   "log client gone", "unhook playlist",
+                              "unhook main", "DDE end",         "release module"};
+
+TEST_F(ModuleLife, InitAndQuitRunTheirStepsInOrder) {
+  EXPECT_EQ(InitSteps(), (Calls{"registry read CSDebug", "log client ''", "registry load", "DDE start",
+                                "hold module", "hook main 256", "request 260", "hook playlist 20816"}));
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(module.ListenerActive());
+
+  Calls quit = {"registry save"};
+  quit.insert(quit.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
+  EXPECT_EQ(QuitSteps(), quit);
+  EXPECT_EQ(platform.registry.writes.size(), 19u);
+}
+
+TEST_F(ModuleLife, AFailingStepFailsInitAndKeepsTheStepsBeforeIt) {
+  platform.ddeError = "An error returned from DDE  ($04009)";
+  EXPECT_EQ(InitSteps(), (Calls{"registry read CSDebug", "log client ''", "registry load", "DDE start"}));
+  EXPECT_EQ(result, 1);
+
+  JournalPlatform other;
+  other.registry.SetDword("SSH Active", 1);
+  other.listenerFails = true;
+  Module second(other);
+  EXPECT_EQ(second.Init(kParent), 1);
+  EXPECT_EQ(other.Steps().back(), "listener start |||");
+  EXPECT_EQ(other.Steps()[other.Steps().size() - 2], "hold module");
+}
+
+TEST_F(ModuleLife, QuitRunsEveryLaterStepWhenTheSaveFails) {
+  platform.registry.refuse = "MSN Format";
+  InitSteps();
+  Calls quit = {"registry save"};
+  quit.insert(quit.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
+  EXPECT_EQ(QuitSteps(), quit);
+  EXPECT_EQ(platform.registry.writes.size(), 6u);  // the values before the refused one
+}
+
+TEST_F(ModuleLife, TheListenerStartsWithFourTextsAndStopsBeforeTheLogClientGoes) {
+  platform.registry.SetDword("SSH Active", 1);
+  platform.registry.SetString("SSH Server", "ssh.example:22");
+  platform.registry.SetString("SSH UserName", "me");
+  platform.registry.SetString("SSH Password", "pw");
+  platform.registry.SetString("MySQL Server", "db.internal");
+  const Calls init = InitSteps();
+  EXPECT_EQ(init[init.size() - 4], "listener start ssh.example:22|me|pw|");  // "MySQL SSH" is off
+  EXPECT_TRUE(module.ListenerActive());
+
+  const Calls quit = QuitSteps();
+  ASSERT_GE(quit.size(), 4u);
+  EXPECT_EQ(quit[2], "listener stop ssh.example:22|me|pw|");
+  EXPECT_EQ(quit[3], "log client gone");
+  EXPECT_FALSE(module.ListenerActive());
+}
+
+TEST_F(ModuleLife, AHookCoveredByAnotherProgramStaysAsAPassThroughAndPinsTheModule) {
+  platform.registry.SetString("CSDebug", "viewer");
+  InitSteps();
+  platform.covered = PlayerWindow::Main;
+  const Calls quit = QuitSteps();
+  EXPECT_EQ(quit, (Calls{"registry save", "msn clear", "pin module", "log client gone", "unhook playlist",
+                         "DDE end", "release module"}));
+  EXPECT_EQ(platform.Logged().back(),
+            "Plugin.Quit: a player window was subclassed after us, so our procedure stays in its chain "
+            "passing messages on, and the module stays loaded");
+
+  // Whatever still reaches the procedure left in the chain is only passed on.
+  platform.journal.clear();
+  module.OnTrackNotice(kTrackNoticeFlag);
+  module.OnMainMessage(kWmCommand, kStopCommand);
+  EXPECT_EQ(platform.journal, Calls{});
+}
+
+TEST_F(ModuleLife, TheDialogsSaveWritesFirstThenStartsRestartsOrStopsTheListener) {
+  platform.registry.SetString("CSDebug", "viewer");
+  InitSteps();
+  PluginSettings edited = module.Settings();
+  edited.SSHActive = true;
+  edited.SSHServer = "one";
+  edited.MySQLSSH = true;
+  edited.MySQLServer = "db";
+  platform.journal.clear();
+  module.SaveEdited(edited);
+  edited.SSHServer = "two";
+  module.SaveEdited(edited);
+  edited.SSHActive = false;
+  module.SaveEdited(edited);
+  EXPECT_EQ(platform.Steps(),
+            (Calls{"registry save", "listener start one|||db", "registry save", "listener stop one|||db",
+                   "listener start two|||db", "registry save", "listener stop two|||db"}));
+  EXPECT_FALSE(module.ListenerActive());
+
+  // A refused write stops the save before the listener is touched.
+  edited.SSHActive = true;
+  platform.registry.refuse = "SSH Active";
+  platform.journal.clear();
+  EXPECT_THROW(module.SaveEdited(edited), ERegistryException);
+  EXPECT_EQ(platform.Steps(), Calls{"registry save"});
+  EXPECT_TRUE(module.Settings().SSHActive);
+  EXPECT_FALSE(module.ListenerActive());
+}
+
+}  // namespace
