@@ -2,7 +2,10 @@
 // __stdcall as the real library's are, exported undecorated through libmysql_standin.def. Every call
 // is appended as one line, with its arguments, to the file named by SKORREL_MYSQL_RECORD. A
 // connection always succeeds; when SKORREL_MYSQL_REJECT is set, every statement is rejected with
-// that text as the server's error.
+// that text as the server's error. SKORREL_MYSQL_HOLD="NAME MS" makes the call NAME take MS
+// milliseconds after it is recorded, as a slow server would. mysql_server_end records itself
+// "under the loader lock" when a thread it starts cannot run, as a real library's end that waits
+// for its own threads would then hang.
 //
 // With SKORREL_MYSQL_LIVE=1 it talks to a real MySQL/MariaDB server over TCP instead, so that the
 // plug-in can be shown storing rows under Wine, where no Windows client library exists. The port
@@ -15,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -49,13 +53,32 @@ std::string Text(const char* text) { return text ? "'" + std::string(text) + "'"
 
 void Record(const std::string& line) {
   const std::string path = Environment("SKORREL_MYSQL_RECORD");
-  if (path.empty()) return;
-  EnterCriticalSection(&recordLock);
-  if (FILE* file = std::fopen(path.c_str(), "ab")) {
-    std::fprintf(file, "%s\n", line.c_str());
-    std::fclose(file);
+  if (!path.empty()) {
+    EnterCriticalSection(&recordLock);
+    if (FILE* file = std::fopen(path.c_str(), "ab")) {
+      std::fprintf(file, "%s\n", line.c_str());
+      std::fclose(file);
+    }
+    LeaveCriticalSection(&recordLock);
   }
-  LeaveCriticalSection(&recordLock);
+
+  const std::string hold = Environment("SKORREL_MYSQL_HOLD");
+  const std::size_t blank = hold.find(' ');
+  if (blank != std::string::npos && line.compare(0, blank + 1, hold.substr(0, blank) + "(") == 0)
+    Sleep(static_cast<DWORD>(std::strtoul(hold.c_str() + blank + 1, nullptr, 10)));
+}
+
+// Whether a new thread gets to run: under the loader lock it cannot start. The thread runs
+// ExitThread itself, so nothing of this library is left to run should it start after the library
+// is gone; the limit only turns a hang into a recorded answer.
+bool ThreadCanRun() {
+  HANDLE thread =
+      CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(&ExitThread)),
+                   nullptr, 0, nullptr);
+  if (!thread) return false;
+  const bool ran = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return ran;
 }
 
 // The functions nothing in the plug-in calls: recorded, and answered with zero.
@@ -73,7 +96,9 @@ int __stdcall mysql_server_init(int argc, char**, char**) {
   Record("mysql_server_init(" + std::to_string(argc) + ")");
   return 0;
 }
-void __stdcall mysql_server_end() { Record("mysql_server_end()"); }
+void __stdcall mysql_server_end() {
+  Record(ThreadCanRun() ? "mysql_server_end()" : "mysql_server_end() under the loader lock");
+}
 void __stdcall mysql_thread_end() { Record("mysql_thread_end()"); }
 
 Connection* __stdcall mysql_init(Connection* mysql) {

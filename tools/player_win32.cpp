@@ -9,7 +9,12 @@
 // Playlist: one file name per line; indented "name=value" lines below it are its tags. In a value,
 // \xHH stands for the byte HH, so that a tag can hold line breaks.
 // Script, one action per line: play INDEX [TIMES [INTERVAL_MS]], wait MS, pause, stop, eof,
-// config, send MSG WPARAM LPARAM, quit. Quit is implied at the end of the script.
+// config, send MSG WPARAM LPARAM, quit, and for the unload tests:
+//   subclass              subclasses both windows again over the plug-in, as another program might
+//   waitevent NAME MS     waits until the named event is set (a test sets it)
+//   waitunload MS         waits until the plug-in's module is unmapped, after quit
+// Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
+// it still run.
 #include <windows.h>
 
 #include <algorithm>
@@ -23,6 +28,7 @@
 #include <vector>
 
 #include "plugin/gen_win32.h"
+#include "plugin/player_messages.h"
 #include "plugin/wa_ipc.h"
 #include "standin_win32.h"
 
@@ -36,14 +42,17 @@ struct Entry {
   std::vector<std::pair<std::string, std::string>> tags;
 };
 
-constexpr UINT kTrackNoticeWParam = 666;
-constexpr LPARAM kTrackNoticeFlag = 0x40000000;
-
 std::vector<Entry> playlist;
 FILE* outFile = nullptr;
 HWND mainWindow = nullptr;
 HWND playlistWindow = nullptr;
 bool recordMainMessages = false;
+// The procedures of the second subclass, and the ones they pass on to.
+WNDPROC outerMainNext = nullptr;
+WNDPROC outerPlaylistNext = nullptr;
+// Set by the loader once it has unmapped the plug-in, whoever let go of it last.
+HANDLE pluginUnmapped = nullptr;
+void* pluginBase = nullptr;
 
 __attribute__((format(printf, 1, 2))) void Out(const char* format, ...) {
   char line[8192];
@@ -126,8 +135,41 @@ LRESULT CALLBACK MainProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK PlaylistProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_USER && wParam == kTrackNoticeWParam)
-    Out("playlist notice %ld", static_cast<long>(lParam & 0x0FFFFFFF));
+    Out("playlist notice %ld", static_cast<long>(lParam & kPlaylistIndexMask));
   return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK OuterMainProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return CallWindowProcA(outerMainNext, window, msg, wParam, lParam);
+}
+LRESULT CALLBACK OuterPlaylistProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return CallWindowProcA(outerPlaylistNext, window, msg, wParam, lParam);
+}
+
+// The loader's record of an unmapped module (LDR_DLL_UNLOADED_NOTIFICATION_DATA), up to its base.
+struct UnloadedModule {
+  ULONG flags;
+  const void* fullName;
+  const void* baseName;
+  void* base;
+};
+constexpr ULONG kModuleUnloaded = 2;
+
+void CALLBACK OnModuleNotice(ULONG reason, const void* data, void*) {
+  if (reason == kModuleUnloaded && static_cast<const UnloadedModule*>(data)->base == pluginBase)
+    SetEvent(pluginUnmapped);
+}
+
+// Asks the loader to say when the plug-in is unmapped; false where it cannot.
+bool WatchForUnmap(HMODULE plugin) {
+  using Callback = void(CALLBACK*)(ULONG, const void*, void*);
+  using Register = LONG(NTAPI*)(ULONG, Callback, void*, void**);
+  const auto reg = reinterpret_cast<Register>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrRegisterDllNotification")));
+  void* cookie = nullptr;
+  pluginBase = plugin;
+  pluginUnmapped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return reg && reg(0, OnModuleNotice, nullptr, &cookie) == 0;
 }
 
 // Lets DDE, WM_COPYDATA senders and timers of other processes get through while the player waits.
@@ -142,6 +184,22 @@ void Pump(DWORD ms) {
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= ms) return;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+  }
+}
+
+// Pumps messages until event is set; false when ms pass first.
+bool PumpUntil(HANDLE event, DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return true;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return false;
+    MsgWaitForMultipleObjects(1, &event, FALSE, ms - elapsed, QS_ALLINPUT);
   }
 }
 
@@ -170,11 +228,12 @@ WNDPROC CurrentProc(HWND window) {
 
 class Session {
  public:
-  Session(HMODULE module, PluginRecord* record) : module_(module), record_(record) {}
+  Session(HMODULE module, PluginRecord* record)
+      : module_(module), record_(record), watching_(WatchForUnmap(module)) {}
 
   void Run(std::istream& script) {
     std::string line;
-    while (!quit_ && std::getline(script, line)) {
+    while (std::getline(script, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty() || line[0] == '#') continue;
       Out("action %s", line.c_str());
@@ -224,12 +283,31 @@ class Session {
       Out("sent %lu %lu %ld -> %ld", msg, wParam, lParam, static_cast<long>(result));
     } else if (verb == "quit") {
       Quit();
+    } else if (verb == "subclass") {
+      outerMainNext = reinterpret_cast<WNDPROC>(
+          SetWindowLongPtrA(mainWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OuterMainProc)));
+      outerPlaylistNext = reinterpret_cast<WNDPROC>(
+          SetWindowLongPtrA(playlistWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OuterPlaylistProc)));
+      Out("subclassed");
+    } else if (verb == "waitevent") {
+      std::string name;
+      long ms = 0;
+      words >> name >> ms;
+      HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+      Out(PumpUntil(event, static_cast<DWORD>(ms)) ? "event %s" : "event %s timed out", name.c_str());
+      CloseHandle(event);
+    } else if (verb == "waitunload") {
+      long ms = 0;
+      words >> ms;
+      Out(watching_ && PumpUntil(pluginUnmapped, static_cast<DWORD>(ms)) ? "module unmapped"
+                                                                         : "module still mapped");
     } else {
       Out("unknown action %s", verb.c_str());
     }
   }
 
   void Quit() {
+    if (quit_) return;
     record_->quit();
     Out("quit restored main=%d playlist=%d", CurrentProc(mainWindow) == MainProc,
         CurrentProc(playlistWindow) == PlaylistProc);
@@ -240,6 +318,7 @@ class Session {
 
   HMODULE module_;
   PluginRecord* record_;
+  bool watching_;
   bool quit_ = false;
   long long noticeTicks_ = 0;
   long long maxNoticeTicks_ = 0;

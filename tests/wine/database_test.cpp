@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/handles_win32.h"
 #include "wine/wine_support.h"
 
 namespace {
@@ -161,6 +162,55 @@ TEST_F(DatabaseInPlayer, ARejectedStatementShowsItsBoxOnTheWorkerWhileThePlayerG
   const std::vector<std::string> calls = CallsUntil(dir.File("calls.txt"), "mysql_thread_end()");
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls[calls.size() - 2], "mysql_close()");
+}
+
+// An event the player's script waits for, set by the test once the player may go on.
+class Go {
+ public:
+  Go() : name_("skorrel-go-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount())) {
+    event_.reset(CreateEventA(nullptr, TRUE, FALSE, name_.c_str()));
+  }
+  const std::string& Name() const { return name_; }
+  void Set() { SetEvent(event_.get()); }
+
+ private:
+  std::string name_;
+  unique_kernel_handle event_;
+};
+
+// The player quits and unloads the plug-in while a worker sits on its box; closed, the box lets the
+// worker finish, and the worker, last to hold the client library, ends it on its own thread.
+TEST_F(DatabaseInPlayer, AWorkerOutlivingTheUnloadEndsTheClientLibraryOutsideTheLoaderLock) {
+  PutStandInLibraryBesidePlayer();
+  Go go;
+  auto player = StartPlayer("play 0\nwaitevent " + go.Name() + " 60000\nquit\nwaitunload 60000\n",
+                            {"SKORREL_MYSQL_REJECT=rejected"});
+  ASSERT_NE(WaitForWindow("#32770", "Query failed", 60000), nullptr);
+  go.Set();
+  ASSERT_FALSE(CallsUntil(dir.File("player.out"), "unloaded").empty());
+
+  SendMessageA(FindWindowA("#32770", "Query failed"), WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(player->Wait(60000), 0);
+  EXPECT_TRUE(Contains(ReadLines(dir.File("player.out")), "module unmapped"));
+  const std::vector<std::string> calls = ReadLines(dir.File("calls.txt"));
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+            (std::vector<std::string>{"mysql_close()", "mysql_thread_end()", "mysql_server_end()"}));
+}
+
+// The player exits while a worker waits for a slow server: the process ends at once, and nothing of
+// the client library is ended after Windows has killed the worker inside it.
+TEST_F(DatabaseInPlayer, ThePlayerExitsAtOnceWhileAWorkerIsInsideASlowConnect) {
+  PutStandInLibraryBesidePlayer();
+  Go go;
+  auto player = StartPlayer("play 0\nwaitevent " + go.Name() + " 60000\nquit\n",
+                            {"SKORREL_MYSQL_HOLD=mysql_real_connect 120000"});
+  ASSERT_FALSE(CallsUntil(dir.File("calls.txt"), "0, null, 0)").empty());
+  go.Set();
+  // Well inside the connect's two minutes: nobody waited for the worker.
+  EXPECT_EQ(player->Wait(60000), 0);
+  const std::vector<std::string> calls = ReadLines(dir.File("calls.txt"));
+  EXPECT_EQ(calls.back(), "mysql_real_connect('127.0.0.1', 'winamp', 'pw', '', 0, null, 0)");
 }
 
 }  // namespace
