@@ -37,6 +37,7 @@ int Module::Init(HostWindow parent) {
       moduleHeld_ = true;
     }
     if (!mysqlUse_) mysqlUse_.emplace();
+    platform_.StartTunnelLibrary();
     if (settings_.SSHActive) StartListener();
     running_ = true;
     // A procedure still in a chain from an earlier run only needs to dispatch again.
@@ -67,6 +68,8 @@ void Module::Quit() {
        [&] { SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); }); });
   step("clearing MSN", [&] { publishers_.ClearMsnLine(); });
   step("stopping the listener", [&] { StopListener(); });
+  // While the log client still takes their last lines.
+  step("ending the tunnel's relays", [&] { platform_.EndTunnel(); });
   step("checking the hooks", [&] {
     // Said while the log client still exists.
     if (!AnyHookCovered()) return;

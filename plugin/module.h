@@ -65,9 +65,14 @@ class ModulePlatform {
   // Keeps the module mapped until the process ends.
   virtual void PinModule() = 0;
 
-  // Creates and starts a listener with copies of texts; throws when it cannot. Null while the
-  // build has no tunnel.
+  // Loads and starts the SSH library, before any listener or relay exists. Without it the tunnel
+  // still listens, but no relay can start its session.
+  virtual void StartTunnelLibrary() = 0;
+  // Creates and starts a listener with copies of texts; throws when it cannot.
   virtual std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& texts) = 0;
+  // Ends every relay the listeners started and waits for each, then ends the SSH library: no
+  // relay outlives the plug-in.
+  virtual void EndTunnel() = 0;
   // The configuration dialog over parent, editing through editor. Null while the build has none.
   virtual std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow parent, SettingsEditor& editor) = 0;
 };

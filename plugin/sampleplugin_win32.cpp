@@ -17,6 +17,7 @@
 #include "publish/msn_win32.h"
 #include "runtime/handles_win32.h"
 #include "track/globals_misc.h"
+#include "tunnel/ssh_tunnel.h"
 
 namespace {
 
@@ -77,8 +78,13 @@ class Win32Platform final : public ModulePlatform {
   void ReleaseModule() override { held_.reset(); }
   void PinModule() override { ThisModule(GET_MODULE_HANDLE_EX_FLAG_PIN); }
 
-  // Until the tunnel and the dialog exist, there is neither.
-  std::unique_ptr<TunnelListener> StartListener(const TunnelTexts&) override { return nullptr; }
+  void StartTunnelLibrary() override { tunnel_.StartLibrary(); }
+  std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& texts) override {
+    tunnel_.StartListener({texts.SSHServer, texts.SSHUserName, texts.SSHPassword, texts.TargetHost});
+    return std::make_unique<Listener>(tunnel_);
+  }
+  void EndTunnel() override { tunnel_.Stop(); }
+  // Until the dialog exists, there is none.
   std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow, SettingsEditor&) override { return nullptr; }
 
  private:
@@ -91,12 +97,27 @@ class Win32Platform final : public ModulePlatform {
     return which == PlayerWindow::Main ? MainWndProc : PlaylistWndProc;
   }
 
+  // The one listener the tunnel runs.
+  struct Listener final : TunnelListener {
+    explicit Listener(SSHTunnel& tunnel) : tunnel(tunnel) {}
+    void Stop() override { tunnel.StopListener(); }
+    SSHTunnel& tunnel;
+  };
+  // The database client's default port, which the worker connects to through the tunnel. Tests
+  // name another, since 3306 may be taken on the machine that runs them.
+  static std::string TunnelPort() {
+    char port[16];
+    const DWORD length = GetEnvironmentVariableA("SKORREL_TEST_TUNNEL_PORT", port, sizeof port);
+    return length > 0 && length < sizeof port ? std::string(port, length) : "3306";
+  }
+
   RegistrySettingsStore registry_;
   WinampRequests player_;
   Win32Messenger messenger_;
   DdeMircLink mirc_;
   Hooked hooks_[2];
   unique_hmodule held_;
+  SSHTunnel tunnel_{TunnelPort()};
 };
 
 // The module state: touched only on the player's window thread.

@@ -21,9 +21,12 @@ struct SocketInterface {
     if (!started) started = StartSocketLibrary();
     return started;
   }
-  // The module's finalization.
-  ~SocketInterface() {
+  // Not from a destructor: at module unload that would run under the loader lock, where another
+  // library must not be torn down.
+  void Stop() {
+    std::lock_guard<std::mutex> guard(lock);
     if (started) StopSocketLibrary();
+    started = false;
   }
 };
 
@@ -31,6 +34,12 @@ SocketInterface& Interface() {
   static SocketInterface state;
   return state;
 }
+
+}  // namespace
+
+void StopSocketInterface() { Interface().Stop(); }
+
+namespace {
 
 bool IsAnyAddress(const std::string& ip) { return ip == "0.0.0.0" || ip == "::0"; }
 bool IsLoopbackAddress(const std::string& ip) { return ip == "127.0.0.1" || ip == "::1"; }

@@ -35,6 +35,10 @@ class ESynapseError : public std::runtime_error {
   std::string ErrorMessage;
 };
 
+// Ends the system's socket library once the last socket is gone (Winsock is started by the first
+// socket object). Called at quit, never at module unload, where the loader lock is held.
+void StopSocketInterface();
+
 class TBlockSocket {
  public:
   TBlockSocket();

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "tunnel/blcksock.h"
 #include "tunnel/ssl_libssh2.h"
 #include "tunnel/thread_sshproxylistener.h"
 
@@ -34,4 +35,5 @@ void SSHTunnel::Stop() {
   relays_.EndAll();
   if (libraryStarted_) StopLibSSH2();
   libraryStarted_ = false;
+  StopSocketInterface();
 }

@@ -33,7 +33,7 @@ class SSHTunnel {
   bool ListenerActive() const { return listener_ != nullptr; }
   // The running listener's port, once it listens; 0 when none runs or it could not listen.
   unsigned short ListeningPort();
-  // Stops the listener, ends every relay and waits for each, then ends libssh2.
+  // Stops the listener, ends every relay and waits for each, then ends libssh2 and Winsock.
   void Stop();
 
   RelayRegistry& Relays() { return relays_; }

@@ -67,6 +67,8 @@ class JournalPlatform final : public ModulePlatform {
   void ReleaseModule() override { journal.push_back("release module"); }
   void PinModule() override { journal.push_back("pin module"); }
 
+  void StartTunnelLibrary() override { journal.push_back("tunnel library"); }
+  void EndTunnel() override { journal.push_back("tunnel end"); }
   std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& t) override {
     const std::string texts = t.SSHServer + "|" + t.SSHUserName + "|" + t.SSHPassword + "|" + t.TargetHost;
     journal.push_back("listener start " + texts);
@@ -159,12 +161,13 @@ class ModuleLife : public ::testing::Test {
 };
 
 // What Quit does after the settings are saved, whatever became of the save.
-const Calls kQuitAfterSave = {"msn clear",   "log client gone", "unhook playlist",
-                              "unhook main", "DDE end",         "release module"};
+const Calls kQuitAfterSave = {"msn clear",   "tunnel end", "log client gone", "unhook playlist",
+                              "unhook main", "DDE end",    "release module"};
 
 TEST_F(ModuleLife, InitAndQuitRunTheirStepsInOrder) {
-  EXPECT_EQ(InitSteps(), (Calls{"registry read CSDebug", "log client ''", "registry load", "DDE start",
-                                "hold module", "hook main 256", "request 260", "hook playlist 20816"}));
+  EXPECT_EQ(InitSteps(),
+            (Calls{"registry read CSDebug", "log client ''", "registry load", "DDE start", "hold module",
+                   "tunnel library", "hook main 256", "request 260", "hook playlist 20816"}));
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(module.ListenerActive());
 
@@ -185,7 +188,7 @@ TEST_F(ModuleLife, AFailingStepFailsInitAndKeepsTheStepsBeforeIt) {
   Module second(other);
   EXPECT_EQ(second.Init(kParent), 1);
   EXPECT_EQ(other.Steps().back(), "listener start |||");
-  EXPECT_EQ(other.Steps()[other.Steps().size() - 2], "hold module");
+  EXPECT_EQ(other.Steps()[other.Steps().size() - 2], "tunnel library");
 }
 
 TEST_F(ModuleLife, QuitRunsEveryLaterStepWhenTheSaveFails) {
@@ -210,7 +213,8 @@ TEST_F(ModuleLife, TheListenerStartsWithFourTextsAndStopsBeforeTheLogClientGoes)
   const Calls quit = QuitSteps();
   ASSERT_GE(quit.size(), 4u);
   EXPECT_EQ(quit[2], "listener stop ssh.example:22|me|pw|");
-  EXPECT_EQ(quit[3], "log client gone");
+  EXPECT_EQ(quit[3], "tunnel end");
+  EXPECT_EQ(quit[4], "log client gone");
   EXPECT_FALSE(module.ListenerActive());
 }
 
@@ -219,8 +223,8 @@ TEST_F(ModuleLife, AHookCoveredByAnotherProgramStaysAsAPassThroughAndPinsTheModu
   InitSteps();
   platform.covered = PlayerWindow::Main;
   const Calls quit = QuitSteps();
-  EXPECT_EQ(quit, (Calls{"registry save", "msn clear", "pin module", "log client gone", "unhook playlist",
-                         "DDE end", "release module"}));
+  EXPECT_EQ(quit, (Calls{"registry save", "msn clear", "tunnel end", "pin module", "log client gone",
+                         "unhook playlist", "DDE end", "release module"}));
   EXPECT_EQ(platform.Logged().back(),
             "Plugin.Quit: a player window was subclassed after us, so our procedure stays in its chain "
             "passing messages on, and the module stays loaded");
