@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -13,8 +12,9 @@ void PutInt(std::vector<std::uint8_t>& block, std::size_t offset, std::uint32_t 
 // Leaves at least one zero byte at the end of the slot.
 void PutText(std::vector<std::uint8_t>& block, std::size_t offset, std::size_t slotSize,
              std::string_view text) {
+  // std::copy, not memcpy: an empty view may hold a null pointer, which memcpy must not be given.
   const std::size_t n = std::min(text.size(), slotSize - 1);
-  std::memcpy(block.data() + offset, text.data(), n);
+  std::copy_n(text.begin(), n, block.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
@@ -45,7 +45,7 @@ std::vector<std::uint8_t> BuildPacket(const CSPacket& packet) {
   PutText(block, p::kCategory, p::kCategorySize, packet.category);
   PutInt(block, p::kCategoryColor, packet.categoryColor);
   PutText(block, p::kObjectName, p::kObjectNameSize, packet.objectName);
-  std::memcpy(block.data() + p::kText, text.data(), text.size());
+  std::copy(text.begin(), text.end(), block.begin() + p::kText);
   return block;
 }
 
