@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# A throw-away OpenSSH server for the tunnel, all of it inside one directory (needs root: password
+# login takes a real system user).
+#   demo-sshd.sh start DIR     make the test user, a host key and a config in DIR, start sshd on a
+#                              free port on 127.0.0.1 with password login and TCP forwarding, and
+#                              print the port
+#   demo-sshd.sh login         print the test user's name and password, one a line
+#   demo-sshd.sh hostkey DIR   print the host key's fingerprint as ssh-keygen -l shows it
+#   demo-sshd.sh stop DIR      stop sshd and every session process it started
+set -euo pipefail
+
+# The same account the native tunnel tests use.
+user=skorrelssh
+password="tunnel pw'1"
+
+usage() { echo "usage: demo-sshd.sh start|hostkey|stop DIR, or demo-sshd.sh login" >&2; exit 2; }
+[ $# -ge 1 ] || usage
+command=$1
+if [ "$command" = login ]; then
+  printf '%s\n%s\n' "$user" "$password"
+  exit 0
+fi
+[ $# -eq 2 ] || usage
+dir=$(realpath -m "$2")
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+# useradd and chpasswd refuse to run while another holds the account files: test runs side by
+# side take turns on the lock the native fixture takes too.
+ensure_user() {
+  (
+    flock 9
+    id "$user" >/dev/null 2>&1 || useradd --no-create-home --shell /bin/sh "$user"
+    printf '%s:%s\n' "$user" "$password" | chpasswd
+  ) 9>/tmp/skorrel-sshd-user.lock
+}
+
+start() {
+  [ "$(id -u)" -eq 0 ] || { echo "demo-sshd.sh: sshd with password login needs root" >&2; exit 1; }
+  ensure_user
+  # sshd's privilege separation needs this folder.
+  mkdir -p /run/sshd "$dir"
+  chmod 755 /run/sshd "$dir"
+  # ECDSA: the Windows libssh2.dll, built on mbedTLS, knows no ed25519 host keys.
+  [ -f "$dir/host_ecdsa" ] || ssh-keygen -q -t ecdsa -b 256 -N '' -f "$dir/host_ecdsa"
+
+  # The port was free a moment ago; should another program take it first, sshd dies and another
+  # port is tried.
+  local port pid
+  for _ in 1 2 3 4 5; do
+    port=$(free_port)
+    cat >"$dir/sshd_config" <<EOF
+Port $port
+ListenAddress 127.0.0.1
+HostKey $dir/host_ecdsa
+PidFile $dir/sshd.pid
+UsePAM no
+PasswordAuthentication yes
+KbdInteractiveAuthentication no
+PubkeyAuthentication no
+AuthorizedKeysFile none
+PermitRootLogin no
+AllowUsers $user
+AllowTcpForwarding yes
+PermitOpen any
+StrictModes no
+UseDNS no
+MaxStartups 200
+LogLevel VERBOSE
+EOF
+    # Absolute paths throughout: with a relative log path every connection dies silently.
+    setsid /usr/sbin/sshd -D -f "$dir/sshd_config" -E "$dir/sshd.log" </dev/null >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 300); do
+      kill -0 "$pid" 2>/dev/null || break
+      if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' \
+        "$port" 2>/dev/null; then
+        echo "$pid" >"$dir/server.pid"
+        echo "$port"
+        return 0
+      fi
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  echo "sshd did not start; its log:" >&2
+  cat "$dir/sshd.log" >&2 2>/dev/null || true
+  exit 1
+}
+
+# sshd and, below it, one process tree per connection: each connection's processes start a session
+# of their own, so they are found as the server's descendants rather than by its process group.
+descendants() {
+  local child
+  for child in $(ps -o pid= --ppid "$1"); do
+    echo "$child"
+    descendants "$child"
+  done
+}
+
+stop() {
+  local pid
+  pid=$(cat "$dir/server.pid" 2>/dev/null || true)
+  [ -n "$pid" ] || { echo "no server recorded in $dir" >&2; return 0; }
+  # shellcheck disable=SC2046
+  kill $(descendants "$pid") "$pid" 2>/dev/null || true
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || { rm -f "$dir/server.pid"; return 0; }
+    sleep 0.1
+  done
+  kill -9 "$pid" 2>/dev/null || true
+  rm -f "$dir/server.pid"
+}
+
+hostkey() { ssh-keygen -l -E sha256 -f "$dir/host_ecdsa.pub" | cut -d' ' -f2; }
+
+case $command in
+  start) start ;;
+  stop) stop ;;
+  hostkey) hostkey ;;
+  *) usage ;;
+esac

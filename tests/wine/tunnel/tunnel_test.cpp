@@ -1,0 +1,249 @@
+// The SSH tunnel inside the stand-in player under Wine: the plug-in's listener, its relays and
+// libssh2.dll beside the plug-in, against sshd and MariaDB running on the host. with_servers.sh
+// starts both servers and names them in the environment.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/handles_win32.h"
+#include "tools/mysql_live_win32.h"
+#include "tunnel/blcksock.h"
+#include "wine/wine_support.h"
+
+namespace {
+
+using namespace wine;
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+struct Servers {
+  std::string sshPort = Environment("SKORREL_SSHD_PORT");
+  std::string sshUser = Environment("SKORREL_SSHD_USER");
+  std::string sshPassword = Environment("SKORREL_SSHD_PASSWORD");
+  std::string sshHostKey = Environment("SKORREL_SSHD_HOSTKEY");
+  std::string mariadbPort = Environment("SKORREL_MARIADB_PORT");
+  bool Named() const { return !sshPort.empty() && !sshUser.empty() && !mariadbPort.empty(); }
+};
+
+std::string FreeLoopbackPort() {
+  TTCPBlockSocket probe;
+  probe.Bind("127.0.0.1", "0");
+  return std::to_string(probe.LocalPort());
+}
+
+// Reads until the far end closes the connection; false if it is still open after timeoutMs.
+bool SeesClose(TTCPBlockSocket& socket, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  char buffer[4096];
+  for (DWORD spent = 0; spent < timeoutMs; spent = GetTickCount() - start) {
+    if (!socket.CanRead(static_cast<std::int32_t>(timeoutMs - spent))) return false;
+    if (socket.RecvBytes(buffer, sizeof buffer) <= 0) return true;
+  }
+  return false;
+}
+
+class TunnelInPlayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(servers.Named()) << "run through tests/wine/tunnel/with_servers.sh, which starts the servers";
+    DeleteSettings();
+    // Nothing of this run may reach another destination.
+    SetDword("mIRC Active", 0);
+    SetDword("MSN Active", 0);
+    SetDword("MySQL Active", 0);
+    SetDword("SSH Active", 1);
+    SetString("SSH Server", "127.0.0.1:" + servers.sshPort);
+    SetString("SSH UserName", servers.sshUser);
+    SetString("SSH Password", servers.sshPassword);
+    SetDword("MySQL SSH", 1);
+    SetString("MySQL Server", "127.0.0.1:" + servers.mariadbPort);
+    SetString("CSDebug", "viewer.example");
+
+    dispatcher =
+        std::make_unique<ChildProcess>("\"" + BinDir() + "\\dispatcher_standin.exe\" \"" + record + "\"");
+    ASSERT_TRUE(WaitForWindow("TFrmDispatcher", "CodeSite Dispatcher", 10000));
+    // The player's folder (bin) is on the search path, so the plug-in gets a folder of its own.
+    ASSERT_TRUE(CreateDirectoryA(plugins.c_str(), nullptr));
+    ASSERT_TRUE(
+        CopyFileA((BinDir() + "\\gen_skorrel.dll").c_str(), (plugins + "\\gen_skorrel.dll").c_str(), FALSE));
+    const std::string unique = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    quitName = "skorrel-tunnel-quit-" + unique;
+    exitName = "skorrel-tunnel-exit-" + unique;
+    quit.reset(CreateEventA(nullptr, TRUE, FALSE, quitName.c_str()));
+    exit.reset(CreateEventA(nullptr, TRUE, FALSE, exitName.c_str()));
+  }
+
+  void TearDown() override {
+    player.reset();
+    DeleteSettings();
+  }
+
+  void PutLibSSH2BesidePlugin() {
+    const std::string built = WindowsPath(SKORREL_WINDOWS_LIBS_DIR) + "\\libssh2.dll";
+    ASSERT_TRUE(CopyFileA(built.c_str(), (plugins + "\\libssh2.dll").c_str(), FALSE)) << "no " << built;
+  }
+
+  // Starts the player, which plays the playlist's first track, quits when the test says so, and
+  // exits only when the test lets it: whatever the relays do at quit, the process does not end them.
+  void StartPlayer(const std::string& playlist, std::vector<std::string> environment = {}) {
+    WriteText(dir.File("playlist.txt"), playlist);
+    WriteText(dir.File("script.txt"), "play 0\nwaitevent " + quitName +
+                                          " 120000\nquit\nwaitunload 10000\nwaitevent " + exitName +
+                                          " 60000\n");
+    std::ostringstream command;
+    command << '"' << BinDir() << "\\player.exe\" --plugin \"" << plugins
+            << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
+            << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
+    environment.push_back("SKORREL_TEST_TUNNEL_PORT=" + listenPort);
+    player = std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
+    ASSERT_TRUE(player->Started());
+  }
+
+  void Quit() { SetEvent(quit.get()); }
+
+  // Lets the player exit and expects that the quit returned and left nothing of the plug-in
+  // running: a relay thread still alive would keep the module mapped.
+  void ExpectUnloaded() {
+    SetEvent(exit.get());
+    EXPECT_EQ(player->Wait(20000), 0) << "the player hangs";
+    const std::vector<std::string> out = ReadLines(dir.File("player.out"));
+    EXPECT_TRUE(Contains(out, "unloaded"));
+    EXPECT_TRUE(Contains(out, "module unmapped"));
+  }
+
+  void ExpectCleanQuit() {
+    Quit();
+    ExpectUnloaded();
+  }
+
+  // The plug-in's log lines so far, without their "[gen_skorrel] " prefix.
+  std::vector<std::string> Logged() const {
+    std::vector<std::string> texts;
+    const std::string marker = " text=[gen_skorrel] ";
+    for (const std::string& line : ReadLines(record)) {
+      const std::size_t at = line.find(marker);
+      if (at != std::string::npos) texts.push_back(line.substr(at + marker.size()));
+    }
+    return texts;
+  }
+
+  // Waits until a log line starting with text has been recorded.
+  bool WaitForLog(const std::string& text, DWORD timeoutMs = 60000) const {
+    const DWORD start = GetTickCount();
+    do {
+      if (!LinesStartingWith(Logged(), text).empty()) return true;
+      // Another process writes the record: there is nothing to wait on but the file itself.
+      Sleep(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return false;
+  }
+
+  // A client of the plug-in's listener, as the database client library would be.
+  std::unique_ptr<TTCPBlockSocket> ConnectToListener() {
+    EXPECT_TRUE(WaitForLog("TThreadSSHProxyListener.Execute - listening"));
+    auto client = std::make_unique<TTCPBlockSocket>();
+    client->Connect("127.0.0.1", listenPort);
+    EXPECT_EQ(client->LastErrorCode(), 0) << "the listener does not accept on 127.0.0.1:" << listenPort;
+    return client;
+  }
+
+  Servers servers;
+  TempDir dir;
+  const std::string record = dir.File("log.txt");
+  const std::string plugins = dir.File("Plugins");
+  const std::string listenPort = FreeLoopbackPort();
+  std::unique_ptr<ChildProcess> dispatcher;
+  std::string quitName, exitName;
+  unique_kernel_handle quit, exit;
+  std::unique_ptr<ChildProcess> player;
+};
+
+TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
+  PutLibSSH2BesidePlugin();
+  SetDword("MySQL Active", 1);
+  SetString("MySQL UserName", "winamp");
+  SetString("MySQL Password", "pw");
+  // The client library finds the server's port in the option file: there it is the listener's, so
+  // a row can reach MariaDB through the tunnel only.
+  WriteText(dir.File("my.cnf"), "[kivNormal]\nport=" + listenPort + "\n");
+  ASSERT_TRUE(CopyFileA((BinDir() + "\\..\\standin-mysql\\libmysql.dll").c_str(),
+                        dir.File("libmysql.dll").c_str(), FALSE));
+  const std::string title =
+      "Row " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  StartPlayer("C:\\Music\\Tunnel.mp3\n  artist=Tunnel\n  title=" + title + "\n",
+              {"SKORREL_MYSQL_LIVE=1", "MYSQL_HOME=" + dir.Path()});
+
+  ASSERT_TRUE(WaitForLog("TThreadMySQLUpdater.Execute: finished"));
+  live::Session session;
+  ASSERT_TRUE(session.Open("127.0.0.1", std::stoul(servers.mariadbPort), "winamp", "pw")) << session.Error();
+  EXPECT_TRUE(session.Query("IF (SELECT COUNT(*) FROM tolby.winamp_played WHERE fulltitle = 'Tunnel - " +
+                            title +
+                            "') <> 1 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no such row'; END IF"))
+      << session.Error();
+  session.Quit();
+
+  const std::vector<std::string> logged = Logged();
+  EXPECT_TRUE(Contains(logged, "TThreadSSHProxyListener.Execute - got connection, starting client..."));
+  EXPECT_EQ(LinesStartingWith(logged, "TSSLLibSSH2.Connect - host key " + servers.sshHostKey + " (").size(),
+            1u);
+  // The client library closed its connection, and with it the relay ended.
+  EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
+  ExpectCleanQuit();
+}
+
+TEST_F(TunnelInPlayer, AWrongPasswordEndsTheRelayAndClosesTheLocalConnection) {
+  PutLibSSH2BesidePlugin();
+  SetString("SSH Password", servers.sshPassword + "x");
+  StartPlayer("C:\\Music\\Track.mp3\n");
+
+  auto client = ConnectToListener();
+  EXPECT_TRUE(SeesClose(*client, 30000));
+  EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
+  ExpectCleanQuit();
+}
+
+TEST_F(TunnelInPlayer, QuitEndsARunningRelayAndClosesItsConnection) {
+  PutLibSSH2BesidePlugin();
+  // A far end that speaks first: sshd's own greeting shows the relay is up.
+  SetString("MySQL Server", "127.0.0.1:" + servers.sshPort);
+  StartPlayer("C:\\Music\\Track.mp3\n");
+
+  auto client = ConnectToListener();
+  ASSERT_TRUE(client->CanRead(30000));
+  EXPECT_EQ(client->RecvAvailable(1000).substr(0, 8), "SSH-2.0-");
+
+  Quit();
+  EXPECT_TRUE(SeesClose(*client, 10000)) << "the quit left the relay running";
+  EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished", 10000));
+  ExpectUnloaded();
+}
+
+TEST_F(TunnelInPlayer, WithoutLibSSH2TheListenerAcceptsAndTheRelayGivesUpBeforeSpeakingSSH) {
+  // The SSH server is the test itself: with libssh2 the relay would send its greeting first.
+  TTCPBlockSocket fakeServer;
+  fakeServer.Bind("127.0.0.1", "0");
+  fakeServer.Listen();
+  ASSERT_EQ(fakeServer.LastErrorCode(), 0);
+  SetString("SSH Server", "127.0.0.1:" + std::to_string(fakeServer.LocalPort()));
+  StartPlayer("C:\\Music\\Track.mp3\n");
+
+  auto client = ConnectToListener();
+  ASSERT_TRUE(fakeServer.CanRead(30000)) << "the relay never connected to the SSH server";
+  TTCPBlockSocket relay;
+  relay.SetSocketHandle(fakeServer.Accept());
+  ASSERT_TRUE(relay.CanRead(30000));
+  EXPECT_EQ(relay.RecvAvailable(1000), "") << "something spoke SSH without libssh2.dll";
+  EXPECT_TRUE(SeesClose(*client, 30000));
+  EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
+  EXPECT_TRUE(LinesStartingWith(Logged(), "TSSLLibSSH2").empty());
+  ExpectCleanQuit();
+}
+
+}  // namespace
