@@ -2,7 +2,8 @@
 # Inside the demo's Wine session: the stand-in messenger, mIRC and log dispatcher run beside the
 # stand-in player, all writing to this terminal as things happen, so each track's lines follow
 # the player's action that caused them. A local MariaDB server takes the database publisher's
-# statements; its rows are shown at the end.
+# statements, which travel through the plug-in's own SSH tunnel to a local sshd; the rows are
+# shown at the end.
 set -euo pipefail
 build=${1:-build/win32}
 bin=$build/bin
@@ -10,27 +11,59 @@ records=$(mktemp -d)
 # The server runs as the mysql user, which must reach its folder inside this one.
 chmod 755 "$records"
 database="$records/mariadb"
-trap 'scripts/demo-mysql.sh stop "$database" >/dev/null 2>&1 || true; rm -rf "$records"' EXIT
+# Password login to sshd needs root: a user with sudo is asked once.
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+cleanup() {
+  as_root scripts/demo-sshd.sh stop "$records/sshd" >/dev/null 2>&1 || true
+  scripts/demo-mysql.sh stop "$database" >/dev/null 2>&1 || true
+  as_root rm -rf "$records"
+}
+trap cleanup EXIT
 win() { winepath -w "$1"; }
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
 
 echo "== Starting a local MariaDB server for the database publisher"
 port=$(scripts/demo-mysql.sh start "$database")
-echo "listening on 127.0.0.1:$port; the plug-in finds the port under [kivNormal] in $database/my.cnf"
+echo "listening on 127.0.0.1:$port"
+
+echo "== Starting a local sshd for the plug-in's SSH tunnel"
+ssh_port=$(as_root scripts/demo-sshd.sh start "$records/sshd")
+{ read -r ssh_user; read -r ssh_password; } < <(scripts/demo-sshd.sh login)
+echo "listening on 127.0.0.1:$ssh_port, host key $(as_root scripts/demo-sshd.sh hostkey "$records/sshd")"
+
+# The plug-in's listener takes the client library's connections on this port and relays each
+# through sshd to MariaDB; the client library finds it under [kivNormal] in its option file.
+tunnel_port=$(free_port)
+export SKORREL_TEST_TUNNEL_PORT=$tunnel_port
+mkdir "$records/client"
+printf '[kivNormal]\nport=%s\n' "$tunnel_port" >"$records/client/my.cnf"
+echo "the tunnel: client library -> 127.0.0.1:$tunnel_port (plug-in) -> sshd -> 127.0.0.1:$port (MariaDB)"
 
 key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'
 setting() { wine reg add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null 2>&1; }
 setting CSDebug REG_SZ viewer.example
 setting "MySQL Active" REG_DWORD 1
-setting "MySQL Server" REG_SZ 127.0.0.1
+setting "MySQL Server" REG_SZ "127.0.0.1:$port"
 setting "MySQL UserName" REG_SZ winamp
 setting "MySQL Password" REG_SZ pw
+setting "MySQL SSH" REG_DWORD 1
+setting "SSH Active" REG_DWORD 1
+setting "SSH Server" REG_SZ "127.0.0.1:$ssh_port"
+setting "SSH UserName" REG_SZ "$ssh_user"
+setting "SSH Password" REG_SZ "$ssh_password"
+
+# As a user installs it: the plug-in and libssh2.dll side by side in a Plugins folder of their own.
+mkdir "$records/Plugins"
+cp "$bin/gen_skorrel.dll" "$build/windows-libs/libssh2.dll" "$records/Plugins/"
 
 # No Windows MySQL client library exists here: the stand-in libmysql.dll, found on the search
 # path, speaks the client protocol to the server itself in its live mode.
 export WINEPATH
 WINEPATH=$(win "$build/standin-mysql")
 export SKORREL_MYSQL_LIVE=1 MYSQL_HOME
-MYSQL_HOME=$(win "$database")
+MYSQL_HOME=$(win "$records/client")
 
 wine "$bin/messenger_standin.exe" "$(win "$records/msn.txt")" MSN &
 wine "$bin/mirc_standin.exe" mIRC "$(win "$records/mirc.txt")" &
@@ -42,11 +75,12 @@ wine "$bin/dispatcher_standin.exe" "$(win "$records/log.txt")" |
 sleep 2
 
 echo "== Playing tools/demo/playlist.txt"
-wine "$bin/player.exe" --plugin "$(win "$bin")\\gen_skorrel.dll" \
+wine "$bin/player.exe" --plugin "$(win "$records/Plugins")\\gen_skorrel.dll" \
   --playlist "$(win tools/demo/playlist.txt)" --script "$(win tools/demo/script.txt)" |
   sed -u -n -E 's/\r$//; /^action wait/d; s/^action (.*)/\n== player: \1/p; s/^(init|quit |unloaded)(.*)/== player: \1\2/p'
 sleep 1
 
 echo
-echo "== Rows in tolby.winamp_played"
+echo "== Rows in tolby.winamp_played, each sent through the tunnel"
 scripts/demo-mysql.sh rows "$database"
+echo "sshd accepted $(as_root grep -c 'Accepted password for' "$records/sshd/sshd.log") tunnel logins"

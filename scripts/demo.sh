@@ -5,5 +5,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-arch=$(scripts/windows-build.sh --target gen_skorrel standin_tools)
+arch=$(scripts/windows-build.sh --target gen_skorrel standin_tools windows_libs)
 SKORREL_WINE_ARCH=$arch exec scripts/with-wine.sh bash scripts/demo-run.sh "build/$arch"
