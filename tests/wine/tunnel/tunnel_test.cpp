@@ -76,8 +76,10 @@ class TunnelInPlayer : public ::testing::Test {
     const std::string unique = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     quitName = "skorrel-tunnel-quit-" + unique;
     exitName = "skorrel-tunnel-exit-" + unique;
+    playName = "skorrel-tunnel-play-" + unique;
     quit.reset(CreateEventA(nullptr, TRUE, FALSE, quitName.c_str()));
     exit.reset(CreateEventA(nullptr, TRUE, FALSE, exitName.c_str()));
+    play.reset(CreateEventA(nullptr, TRUE, FALSE, playName.c_str()));
   }
 
   void TearDown() override {
@@ -90,13 +92,14 @@ class TunnelInPlayer : public ::testing::Test {
     ASSERT_TRUE(CopyFileA(built.c_str(), (plugins + "\\libssh2.dll").c_str(), FALSE)) << "no " << built;
   }
 
-  // Starts the player, which plays the playlist's first track, quits when the test says so, and
-  // exits only when the test lets it: whatever the relays do at quit, the process does not end them.
+  // Starts the player, which plays the playlist's first track (if it has one) when the test says
+  // so, quits when the test says so, and exits only when the test lets it: whatever the relays do
+  // at quit, the process does not end them.
   void StartPlayer(const std::string& playlist, std::vector<std::string> environment = {}) {
     WriteText(dir.File("playlist.txt"), playlist);
-    WriteText(dir.File("script.txt"), "play 0\nwaitevent " + quitName +
-                                          " 120000\nquit\nwaitunload 10000\nwaitevent " + exitName +
-                                          " 60000\n");
+    const std::string play = playlist.empty() ? "" : "waitevent " + playName + " 60000\nplay 0\n";
+    WriteText(dir.File("script.txt"), play + "waitevent " + quitName + " 120000\nquit\nwaitunload 10000\n" +
+                                          "waitevent " + exitName + " 60000\n");
     std::ostringstream command;
     command << '"' << BinDir() << "\\player.exe\" --plugin \"" << plugins
             << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
@@ -160,8 +163,8 @@ class TunnelInPlayer : public ::testing::Test {
   const std::string plugins = dir.File("Plugins");
   const std::string listenPort = FreeLoopbackPort();
   std::unique_ptr<ChildProcess> dispatcher;
-  std::string quitName, exitName;
-  unique_kernel_handle quit, exit;
+  std::string quitName, exitName, playName;
+  unique_kernel_handle quit, exit, play;
   std::unique_ptr<ChildProcess> player;
 };
 
@@ -179,6 +182,10 @@ TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
       "Row " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
   StartPlayer("C:\\Music\\Tunnel.mp3\n  artist=Tunnel\n  title=" + title + "\n",
               {"SKORREL_MYSQL_LIVE=1", "MYSQL_HOME=" + dir.Path()});
+  // The listener starts on a thread of its own after Init: a track played at once would find
+  // nothing listening yet.
+  ASSERT_TRUE(WaitForLog("TThreadSSHProxyListener.Execute - listening"));
+  SetEvent(play.get());
 
   ASSERT_TRUE(WaitForLog("TThreadMySQLUpdater.Execute: finished"));
   live::Session session;
@@ -201,7 +208,7 @@ TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
 TEST_F(TunnelInPlayer, AWrongPasswordEndsTheRelayAndClosesTheLocalConnection) {
   PutLibSSH2BesidePlugin();
   SetString("SSH Password", servers.sshPassword + "x");
-  StartPlayer("C:\\Music\\Track.mp3\n");
+  StartPlayer("");
 
   auto client = ConnectToListener();
   EXPECT_TRUE(SeesClose(*client, 30000));
@@ -213,7 +220,7 @@ TEST_F(TunnelInPlayer, QuitEndsARunningRelayAndClosesItsConnection) {
   PutLibSSH2BesidePlugin();
   // A far end that speaks first: sshd's own greeting shows the relay is up.
   SetString("MySQL Server", "127.0.0.1:" + servers.sshPort);
-  StartPlayer("C:\\Music\\Track.mp3\n");
+  StartPlayer("");
 
   auto client = ConnectToListener();
   ASSERT_TRUE(client->CanRead(30000));
@@ -232,7 +239,7 @@ TEST_F(TunnelInPlayer, WithoutLibSSH2TheListenerAcceptsAndTheRelayGivesUpBeforeS
   fakeServer.Listen();
   ASSERT_EQ(fakeServer.LastErrorCode(), 0);
   SetString("SSH Server", "127.0.0.1:" + std::to_string(fakeServer.LocalPort()));
-  StartPlayer("C:\\Music\\Track.mp3\n");
+  StartPlayer("");
 
   auto client = ConnectToListener();
   ASSERT_TRUE(fakeServer.CanRead(30000)) << "the relay never connected to the SSH server";
