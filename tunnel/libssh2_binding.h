@@ -25,6 +25,8 @@ constexpr int kSessionBlockOutbound = 0x0002;
 constexpr int kHostkeyHashSha256 = 3;
 constexpr int kDisconnectByApplication = 11;
 constexpr unsigned kChannelPacketDefault = 32768;
+constexpr unsigned kChannelWindowDefault = 2 * 1024 * 1024;
+constexpr int kCallbackRecv = 6;
 }  // namespace ssh2
 
 // Every bound function in binding order: X(return type, name, parameter list).
@@ -60,7 +62,8 @@ constexpr unsigned kChannelPacketDefault = 32768;
   X(int, libssh2_channel_eof, (LIBSSH2_CHANNEL * channel))                                                \
   X(unsigned long, libssh2_channel_window_read_ex,                                                        \
     (LIBSSH2_CHANNEL * channel, unsigned long* read_avail, unsigned long* window_size_initial))           \
-  X(int, libssh2_channel_free, (LIBSSH2_CHANNEL * channel))
+  X(int, libssh2_channel_free, (LIBSSH2_CHANNEL * channel))                                               \
+  X(void*, libssh2_session_callback_set, (LIBSSH2_SESSION * session, int cbtype, void* callback))
 
 // One entry per bound function, named after it; null until bound.
 struct LibSSH2Entries {

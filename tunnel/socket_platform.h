@@ -65,6 +65,10 @@ inline bool StartSocketLibrary() {
 }
 inline void StopSocketLibrary() { WSACleanup(); }
 
+// Winsock has no way to ask for an immediate acknowledgement.
+inline constexpr bool kCanAcknowledgeAtOnce = false;
+inline void AcknowledgeAtOnce(socket_t) {}
+
 // Waits until a socket is ready as asked, or the limit passes (-1: no limit). Returns how many are
 // ready, 0 on time-out, -1 on error (see SocketLastError).
 inline int WaitSockets(SocketWait* sockets, std::size_t count, std::int32_t timeoutMs) {
@@ -172,6 +176,14 @@ inline int PendingInput(socket_t s, std::int32_t& count) {
 
 inline bool StartSocketLibrary() { return true; }
 inline void StopSocketLibrary() {}
+
+// Sends the ACK for what was read now rather than after the delayed-ACK timer. Linux turns quick
+// acknowledgement off again by itself, so it is asked for after every read.
+inline constexpr bool kCanAcknowledgeAtOnce = true;
+inline void AcknowledgeAtOnce(socket_t s) {
+  const int on = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+}
 
 // Waits until a socket is ready as asked, or the limit passes (-1: no limit). Returns how many are
 // ready, 0 on time-out, -1 on error (see SocketLastError). A hang-up or error counts as readable,
