@@ -48,23 +48,6 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// The same account the tests' sshd fixture makes, made the same way, under the same lock.
-void EnsureTestUser() {
-  const int lock = open("/tmp/skorrel-sshd-user.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-  if (lock < 0 || flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock the test user set-up");
-  struct Unlock {
-    int fd;
-    ~Unlock() { close(fd); }
-  } unlock{lock};
-  if (!getpwnam(SshServer::kUser) &&
-      RunProgram({"/usr/sbin/useradd", "--no-create-home", "--shell", "/bin/sh", SshServer::kUser}).status !=
-          0)
-    throw std::runtime_error("useradd failed");
-  const std::string line = std::string(SshServer::kUser) + ":" + SshServer::kPassword;
-  if (RunProgram({"/bin/sh", "-c", "printf '%s\\n' \"$1\" | /usr/sbin/chpasswd", "sh", line}).status != 0)
-    throw std::runtime_error("chpasswd failed");
-}
-
 // Whether something listens on 127.0.0.1:port. Asked of the kernel rather than found by connecting,
 // since a test connection through `ssh -L` would open a channel of its own; and asked for listening
 // sockets only, which is cheap, where reading /proc/net/tcp walks every connection and would
@@ -233,7 +216,7 @@ BenchSshd::BenchSshd() {
 BenchSshd::~BenchSshd() { Stop(); }
 
 void BenchSshd::Start() {
-  EnsureTestUser();
+  SshServer::EnsureTestUser();
   mkdir("/run/sshd", 0755);
   chmod("/run/sshd", 0755);
   std::string pattern = (fs::temp_directory_path() / "skorrel-bench-sshd.XXXXXX").string();

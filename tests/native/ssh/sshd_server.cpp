@@ -38,9 +38,20 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+bool AcceptsConnections(int port) {
+  unique_socket fd(socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+}  // namespace
+
 // The test user with its password, made once per machine. Test processes running side by side
 // take turns, since useradd and chpasswd refuse to run while another holds the account files.
-void EnsureTestUser() {
+void SshServer::EnsureTestUser() {
   const int lock = open("/tmp/skorrel-sshd-user.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
   if (lock < 0 || flock(lock, LOCK_EX) != 0) throw std::runtime_error("cannot lock the test user set-up");
   struct Unlock {
@@ -55,17 +66,6 @@ void EnsureTestUser() {
   if (RunProgram({"/bin/sh", "-c", "printf '%s\\n' \"$1\" | /usr/sbin/chpasswd", "sh", line}).status != 0)
     throw std::runtime_error("chpasswd failed");
 }
-
-bool AcceptsConnections(int port) {
-  unique_socket fd(socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
-
-}  // namespace
 
 SshServer::SshServer() {
   try {

@@ -15,6 +15,9 @@ class SshServer {
   static constexpr const char* kUser = "skorrelssh";
   static constexpr const char* kPassword = "tunnel pw'1";
 
+  // The test user with its password, made once per machine.
+  static void EnsureTestUser();
+
   int Port() const { return port_; }
   std::string PortText() const { return std::to_string(port_); }
   // The host key's fingerprint as "ssh-keygen -l -E sha256" prints it: "SHA256:...".
