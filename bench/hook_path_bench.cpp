@@ -8,7 +8,8 @@ namespace {
 
 using WindowProc = LResult (*)(HostWindow, unsigned, WParam, LParam);
 
-__attribute__((noinline)) LResult PlayersOwnProc(HostWindow window, unsigned msg, WParam wParam, LParam lParam) {
+__attribute__((noinline)) LResult PlayersOwnProc(HostWindow window, unsigned msg, WParam wParam,
+                                                 LParam lParam) {
   benchmark::DoNotOptimize(window);
   return static_cast<LResult>(msg + wParam) + lParam;
 }
@@ -22,7 +23,8 @@ __attribute__((noinline)) LResult BareForward(HostWindow window, unsigned msg, W
 
 __attribute__((noinline)) void Dispatch(LParam lParam) { benchmark::DoNotOptimize(lParam); }
 
-__attribute__((noinline)) LResult PlaylistHook(HostWindow window, unsigned msg, WParam wParam, LParam lParam) {
+__attribute__((noinline)) LResult PlaylistHook(HostWindow window, unsigned msg, WParam wParam,
+                                               LParam lParam) {
   if (IsTrackNotice(msg, wParam, lParam)) Dispatch(lParam);
   return savedProc(window, msg, wParam, lParam);
 }

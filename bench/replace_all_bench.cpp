@@ -19,15 +19,18 @@ std::string MakeText(std::size_t size) {
 }
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
   return s;
 }
 
-std::string NaiveReplaceAll(const std::string& source, const std::string& find, const std::string& replacement) {
+std::string NaiveReplaceAll(const std::string& source, const std::string& find,
+                            const std::string& replacement) {
   const std::string lowerSource = Lower(source), lowerFind = Lower(find);
   std::string out;
   std::size_t pos = 0;
-  for (std::size_t match; (match = lowerSource.find(lowerFind, pos)) != std::string::npos; pos = match + find.size()) {
+  for (std::size_t match; (match = lowerSource.find(lowerFind, pos)) != std::string::npos;
+       pos = match + find.size()) {
     out.append(source, pos, match - pos);
     out += replacement;
   }
