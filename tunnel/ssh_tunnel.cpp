@@ -19,6 +19,10 @@ void SSHTunnel::StartListener(const TunnelSettings& settings) {
   listener_ = std::make_unique<TThreadSSHProxyListener>(settings.sshServer, settings.sshUserName,
                                                         settings.sshPassword, settings.tunnelTarget, relays_,
                                                         listenPort_);
+  // The player may start a track, and so a database connection to the listener, right after Init:
+  // a connection made before the socket listens would be refused and its row lost. A listener
+  // thread that never gets there must not hang the player, hence the limit.
+  listener_->WaitListening(std::chrono::seconds(2));
 }
 
 void SSHTunnel::StopListener() {

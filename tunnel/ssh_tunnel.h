@@ -26,7 +26,8 @@ class SSHTunnel {
 
   // Loads and starts libssh2, before any relay exists; without it relays fail to start security.
   void StartLibrary();
-  // Replaces a running listener: the old one is stopped first, so the port is free again.
+  // Replaces a running listener: the old one is stopped first, so the port is free again. Returns
+  // once the new one listens (or failed to), so connections made right after are not refused.
   void StartListener(const TunnelSettings& settings);
   // Terminate and wait: up to one accept wait.
   void StopListener();

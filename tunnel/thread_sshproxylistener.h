@@ -1,6 +1,7 @@
 #pragma once
 // The tunnel's listener: accepts connections on local port 3306 and hands each to a new relay with
 // the SSH settings it was made with. Owned by the module, stopped by terminate-and-wait.
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <string>
@@ -19,6 +20,10 @@ class TThreadSSHProxyListener final : public TThread {
 
   // Blocks until the socket listens, then gives its port: 0 when it could not listen.
   std::uint16_t ListeningPort() { return port_.get(); }
+  // Waits at most limit for the socket to listen, or to fail to; false when the limit passed.
+  bool WaitListening(std::chrono::milliseconds limit) const {
+    return port_.wait_for(limit) == std::future_status::ready;
+  }
 
  protected:
   void Execute() override;

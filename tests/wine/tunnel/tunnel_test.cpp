@@ -182,9 +182,7 @@ TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
       "Row " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
   StartPlayer("C:\\Music\\Tunnel.mp3\n  artist=Tunnel\n  title=" + title + "\n",
               {"SKORREL_MYSQL_LIVE=1", "MYSQL_HOME=" + dir.Path()});
-  // The listener starts on a thread of its own after Init: a track played at once would find
-  // nothing listening yet.
-  ASSERT_TRUE(WaitForLog("TThreadSSHProxyListener.Execute - listening"));
+  // Played at once: Init returns only when the listener listens, or this row would be refused.
   SetEvent(play.get());
 
   ASSERT_TRUE(WaitForLog("TThreadMySQLUpdater.Execute: finished"));
