@@ -35,19 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Whether something listens on 127.0.0.1:port. Asked of the kernel rather than found by connecting,
 // since a test connection through `ssh -L` would open a channel of its own; and asked for listening
 // sockets only, which is cheap, where reading /proc/net/tcp walks every connection and would

@@ -42,12 +42,6 @@ std::string MakeTempDir(const char* prefix) {
   return pattern;
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
-}
-
 std::vector<char*> Argv(std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -69,6 +63,21 @@ struct ServerAccount {
   }
 };
 
+}  // namespace
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 bool AcceptsConnections(int port) {
   unique_fd fd(socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in address{};
@@ -77,8 +86,6 @@ bool AcceptsConnections(int port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
-
-}  // namespace
 
 ClientOptions& ClientOptions::Get() {
   static ClientOptions options;

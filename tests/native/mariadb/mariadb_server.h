@@ -36,6 +36,12 @@ class ClientPortSwap {
 
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int FreeLoopbackPort();
+// Whether a server accepts connections on 127.0.0.1:port.
+bool AcceptsConnections(int port);
+
+// A whole file's bytes, written or read; writing throws when it fails, reading gives what is there.
+void WriteFile(const std::string& path, const std::string& text);
+std::string ReadFile(const std::string& path);
 
 // What a program printed on standard output and how it ended.
 struct ProgramResult {

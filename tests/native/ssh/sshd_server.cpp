@@ -23,32 +23,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool AcceptsConnections(int port) {
-  unique_socket fd(socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
-
-}  // namespace
-
 // The test user with its password, made once per machine. Test processes running side by side
 // take turns, since useradd and chpasswd refuse to run while another holds the account files.
 void SshServer::EnsureTestUser() {
