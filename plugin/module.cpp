@@ -120,6 +120,7 @@ void Module::SaveEdited(const PluginSettings& edited) {
 }
 
 void Module::StartListener() {
+  // The tunnel's target is the database only when the database goes through the tunnel.
   listener_ = platform_.StartListener({settings_.SSHServer, settings_.SSHUserName, settings_.SSHPassword,
                                        settings_.MySQLSSH ? settings_.MySQLServer : std::string()});
 }

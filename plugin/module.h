@@ -14,14 +14,7 @@
 #include "plugin/wa_ipc.h"
 #include "publish/mirc.h"
 #include "publish/msn.h"
-
-// The four texts a tunnel listener starts with, copied from the settings.
-struct TunnelTexts {
-  std::string SSHServer;
-  std::string SSHUserName;
-  std::string SSHPassword;
-  std::string TargetHost;  // "MySQL Server" when "MySQL SSH" is on, else empty
-};
+#include "tunnel/ssh_tunnel.h"
 
 // A started tunnel listener, owned by the module.
 class TunnelListener {
@@ -68,8 +61,8 @@ class ModulePlatform {
   // Loads and starts the SSH library, before any listener or relay exists. Without it the tunnel
   // still listens, but no relay can start its session.
   virtual void StartTunnelLibrary() = 0;
-  // Creates and starts a listener with copies of texts; throws when it cannot.
-  virtual std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& texts) = 0;
+  // Creates and starts a listener with copies of the settings; throws when it cannot.
+  virtual std::unique_ptr<TunnelListener> StartListener(const TunnelSettings& settings) = 0;
   // Ends every relay the listeners started and waits for each, then ends the SSH library: no
   // relay outlives the plug-in.
   virtual void EndTunnel() = 0;

@@ -79,8 +79,8 @@ class Win32Platform final : public ModulePlatform {
   void PinModule() override { ThisModule(GET_MODULE_HANDLE_EX_FLAG_PIN); }
 
   void StartTunnelLibrary() override { tunnel_.StartLibrary(); }
-  std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& texts) override {
-    tunnel_.StartListener({texts.SSHServer, texts.SSHUserName, texts.SSHPassword, texts.TargetHost});
+  std::unique_ptr<TunnelListener> StartListener(const TunnelSettings& settings) override {
+    tunnel_.StartListener(settings);
     return std::make_unique<Listener>(tunnel_);
   }
   void EndTunnel() override { tunnel_.Stop(); }

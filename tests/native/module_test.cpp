@@ -69,8 +69,8 @@ class JournalPlatform final : public ModulePlatform {
 
   void StartTunnelLibrary() override { journal.push_back("tunnel library"); }
   void EndTunnel() override { journal.push_back("tunnel end"); }
-  std::unique_ptr<TunnelListener> StartListener(const TunnelTexts& t) override {
-    const std::string texts = t.SSHServer + "|" + t.SSHUserName + "|" + t.SSHPassword + "|" + t.TargetHost;
+  std::unique_ptr<TunnelListener> StartListener(const TunnelSettings& t) override {
+    const std::string texts = t.sshServer + "|" + t.sshUserName + "|" + t.sshPassword + "|" + t.tunnelTarget;
     journal.push_back("listener start " + texts);
     if (listenerFails) throw std::runtime_error("no thread");
     return std::make_unique<Listener>(journal, texts);
