@@ -15,7 +15,7 @@ case $(basename "$dll") in
   libssh2.dll)
     needed=(libssh2_init libssh2_exit libssh2_session_init_ex libssh2_session_handshake libssh2_hostkey_hash
       libssh2_userauth_password_ex libssh2_channel_direct_tcpip_ex libssh2_channel_read_ex
-      libssh2_channel_write_ex libssh2_session_last_error) ;;
+      libssh2_channel_write_ex libssh2_session_last_error libssh2_session_callback_set) ;;
   libmysql.dll)
     needed=(mysql_server_init mysql_init mysql_options mysql_real_connect mysql_error mysql_get_host_info
       mysql_get_server_info mysql_query mysql_store_result mysql_num_rows mysql_fetch_field
