@@ -172,22 +172,8 @@ bool WatchForUnmap(HMODULE plugin) {
   return reg && reg(0, OnModuleNotice, nullptr, &cookie) == 0;
 }
 
-// Lets DDE, WM_COPYDATA senders and timers of other processes get through while the player waits.
-void Pump(DWORD ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= ms) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
-  }
-}
-
-// Pumps messages until event is set; false when ms pass first.
+// Lets DDE, WM_COPYDATA senders and timers of other processes get through while the player waits:
+// pumps messages until event is set (none: only the time counts); false when ms pass first.
 bool PumpUntil(HANDLE event, DWORD ms) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -196,12 +182,14 @@ bool PumpUntil(HANDLE event, DWORD ms) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return true;
+    if (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return true;
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= ms) return false;
-    MsgWaitForMultipleObjects(1, &event, FALSE, ms - elapsed, QS_ALLINPUT);
+    MsgWaitForMultipleObjects(event ? 1 : 0, &event, FALSE, ms - elapsed, QS_ALLINPUT);
   }
 }
+
+void Pump(DWORD ms) { PumpUntil(nullptr, ms); }
 
 std::vector<Entry> ReadPlaylist(const char* path) {
   std::vector<Entry> entries;

@@ -210,13 +210,14 @@ long TSSLLibSSH2::FinishingWrites(Call call) {
   }
 }
 
-std::int32_t TSSLLibSSH2::SendBytes(const void* buffer, std::int32_t length) {
+bool TSSLLibSSH2::StartTransfer() {
   lastErrorCode_ = 0;
   lastErrorText_.clear();
-  if (!channel_) {
-    Fail(ssh2::kErrorBadUse, "No SSH channel is open");
-    return -1;
-  }
+  return channel_ || Fail(ssh2::kErrorBadUse, "No SSH channel is open");
+}
+
+std::int32_t TSSLLibSSH2::SendBytes(const void* buffer, std::int32_t length) {
+  if (!StartTransfer()) return -1;
   const LibSSH2Entries& api = LibSSH2();
   const char* data = static_cast<const char*>(buffer);
   std::int32_t total = 0;
@@ -238,12 +239,7 @@ std::int32_t TSSLLibSSH2::SendBytes(const void* buffer, std::int32_t length) {
 }
 
 std::int32_t TSSLLibSSH2::RecvBytes(void* buffer, std::int32_t length) {
-  lastErrorCode_ = 0;
-  lastErrorText_.clear();
-  if (!channel_) {
-    Fail(ssh2::kErrorBadUse, "No SSH channel is open");
-    return -1;
-  }
+  if (!StartTransfer()) return -1;
   const LibSSH2Entries& api = LibSSH2();
   const long got = FinishingWrites([&] {
     return api.libssh2_channel_read_ex(channel_.get(), 0, static_cast<char*>(buffer),

@@ -80,6 +80,8 @@ class TSSLLibSSH2 : public TCustomSSL {
 
  private:
   bool OpenChannel();
+  // Clears the last error; false, with an error, when no channel is open.
+  bool StartTransfer();
   bool RecordStatus(long status);
   bool Fail(long status, const std::string& text);
   template <typename Call>
