@@ -6,10 +6,8 @@
 set -euo pipefail
 arch=$1 dll=$2
 objdump=$arch-w64-mingw32-objdump
-dump=$("$objdump" -p "$dll")
-
-exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | tail -n +2 | grep -oE '\] [^ ]+$' | cut -c3- || true)
-imports=$(grep -oE 'DLL Name: .*' <<<"$dump" | cut -c11- | tr 'A-Z' 'a-z' | sort)
+source "$(dirname "$0")/pe_dll.sh"
+read_pe "$objdump" "$dll"
 
 case $(basename "$dll") in
   libssh2.dll)
@@ -34,14 +32,7 @@ if [[ $arch == i686 && $(basename "$dll") == libmysql.dll ]] && ! grep -q ' _mys
   echo "mysql_init is not __stdcall"
   status=1
 fi
-allowed='^(kernel32|user32|advapi32|gdi32|shell32|ole32|msvcrt|ws2_32|bcrypt|crypt32|secur32|shlwapi)\.dll$'
-while read -r lib; do
-  [[ -z "$lib" ]] && continue
-  if ! grep -qE "$allowed" <<<"$lib"; then
-    echo "imports a DLL that is not part of Windows: $lib"
-    status=1
-  fi
-done <<<"$imports"
+check_imports '^(kernel32|user32|advapi32|gdi32|shell32|ole32|msvcrt|ws2_32|bcrypt|crypt32|secur32|shlwapi)\.dll$' || status=1
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
 echo "exports: $(wc -l <<<"$exports") names"
 exit $status
