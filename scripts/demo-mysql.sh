@@ -22,9 +22,7 @@ fi
 
 client() { mariadb --no-defaults --socket="$dir/sock" -u"$admin" "$@"; }
 
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
+source "$(dirname "${BASH_SOURCE[0]}")/loopback.sh"
 
 start() {
   mkdir -p "$dir/tmp"
@@ -49,8 +47,7 @@ start() {
     for _ in $(seq 600); do
       kill -0 "$pid" 2>/dev/null || break
       if mariadb-admin --no-defaults --socket="$dir/sock" -u"$admin" ping >/dev/null 2>&1 &&
-        python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' \
-          "$port" 2>/dev/null; then
+        accepts "$port"; then
         echo "$pid" >"$dir/server.pid"
         client <<'SQL'
 CREATE DATABASE IF NOT EXISTS tolby;

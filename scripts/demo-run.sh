@@ -20,9 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 win() { winepath -w "$1"; }
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
+source "$(dirname "${BASH_SOURCE[0]}")/loopback.sh"
 
 echo "== Starting a local MariaDB server for the database publisher"
 port=$(scripts/demo-mysql.sh start "$database")

@@ -23,9 +23,7 @@ fi
 [ $# -eq 2 ] || usage
 dir=$(realpath -m "$2")
 
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
+source "$(dirname "${BASH_SOURCE[0]}")/loopback.sh"
 
 # useradd and chpasswd refuse to run while another holds the account files: test runs side by
 # side take turns on the lock the native fixture takes too.
@@ -75,8 +73,7 @@ EOF
     pid=$!
     for _ in $(seq 300); do
       kill -0 "$pid" 2>/dev/null || break
-      if python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' \
-        "$port" 2>/dev/null; then
+      if accepts "$port"; then
         echo "$pid" >"$dir/server.pid"
         echo "$port"
         return 0
