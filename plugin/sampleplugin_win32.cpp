@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "config/config_form_win32.h"
 #include "config/reg_win32.h"
 #include "diag/CSIntf_win32.h"
 #include "diag/globals.h"
@@ -85,7 +86,10 @@ class Win32Platform final : public ModulePlatform {
   }
   void EndTunnel() override { tunnel_.Stop(); }
   // Until the dialog exists, there is none.
-  std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow, SettingsEditor&) override { return nullptr; }
+  std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow parent, SettingsEditor& editor) override {
+    return MakeConfigForm(ThisModule(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT),
+                          reinterpret_cast<HWND>(parent), editor);
+  }
 
  private:
   struct Hooked {

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ googletest libbenchmark-dev
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine wine32:i386 wine64 xvfb xauth
+  wine wine32:i386 wine64 xvfb xauth fonts-wine
   mariadb-server libmariadb3 libmariadb-dev
   libssh2-1-dev openssh-server
   python3

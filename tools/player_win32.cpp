@@ -9,10 +9,12 @@
 // Playlist: one file name per line; indented "name=value" lines below it are its tags. In a value,
 // \xHH stands for the byte HH, so that a tag can hold line breaks.
 // Script, one action per line: play INDEX [TIMES [INTERVAL_MS]], wait MS, pause, stop, eof,
-// config, send MSG WPARAM LPARAM, quit, and for the unload tests:
+// config [PREFIX], send MSG WPARAM LPARAM, quit, and for the unload tests:
 //   subclass              subclasses both windows again over the plug-in, as another program might
 //   waitevent NAME MS     waits until the named event is set (a test sets it)
 //   waitunload MS         waits until the plug-in's module is unmapped, after quit
+// With PREFIX, config saves a picture of each tab of the plug-in's dialog as PREFIX1.bmp to
+// PREFIX5.bmp and closes it.
 // Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
 // it still run.
 #include <windows.h>
@@ -27,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_pictures_win32.h"
 #include "plugin/gen_win32.h"
 #include "plugin/player_messages.h"
 #include "plugin/wa_ipc.h"
@@ -260,7 +263,11 @@ class Session {
     } else if (verb == "eof") {
       SendMessageA(mainWindow, WM_USER + 2, 0, 0);
     } else if (verb == "config") {
+      std::string prefix;
+      if (words >> prefix)
+        PictureDialogTabs(prefix, [](const std::string& text) { Out("%s", text.c_str()); });
       record_->config();
+      Out("config closed");
     } else if (verb == "send") {
       unsigned long msg = 0, wParam = 0;
       long lParam = 0;

@@ -25,18 +25,6 @@ const std::string kSongLine =
 const std::string kClearLine =
     "messenger: dwData=1351 cbData=256 text=\\0Music\\00\\0{0}\\0\\0\\0\\0WMContentID rest=zero";
 
-// Reads a record file until it holds count lines starting with prefix, or the time is up: the
-// stand-ins write what they receive on their own time.
-std::vector<std::string> RecordLines(const std::string& path, const std::string& prefix, std::size_t count,
-                                     DWORD timeoutMs = 5000) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    std::vector<std::string> lines = LinesStartingWith(ReadLines(path), prefix);
-    if (lines.size() >= count || GetTickCount() - start >= timeoutMs) return lines;
-    Sleep(20);
-  }
-}
-
 // Ends a program this test did not start itself (one the plug-in started), through its window.
 void CloseProgramOf(HWND window) {
   DWORD id = 0;

@@ -1,6 +1,7 @@
 #include "wine/wine_support.h"
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "runtime/handles_win32.h"
@@ -168,21 +169,33 @@ StoredValue ReadValue(const std::string& name) {
   return value;
 }
 
-PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
-                    DWORD timeoutMs, const std::vector<std::string>& environment) {
+std::vector<std::string> RecordLines(const std::string& path, const std::string& prefix, std::size_t count,
+                                     DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    std::vector<std::string> lines = LinesStartingWith(ReadLines(path), prefix);
+    if (lines.size() >= count || GetTickCount() - start >= timeoutMs) return lines;
+    Sleep(20);
+  }
+}
+
+std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string& playlist,
+                                          const std::string& script,
+                                          const std::vector<std::string>& environment) {
   WriteText(dir.File("playlist.txt"), playlist);
   WriteText(dir.File("script.txt"), script);
-  const std::string out = dir.File("player.out");
   std::ostringstream command;
   command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir()
           << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
-          << dir.File("script.txt") << "\" --out \"" << out << '"';
+          << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
+  return std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
+}
+
+PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
+                    DWORD timeoutMs, const std::vector<std::string>& environment) {
   PlayerRun run;
-  {
-    ChildProcess player(command.str(), dir.Path(), environment);
-    run.exitCode = player.Wait(timeoutMs);
-  }
-  run.lines = ReadLines(out);
+  run.exitCode = StartPlayer(dir, playlist, script, environment)->Wait(timeoutMs);
+  run.lines = ReadLines(dir.File("player.out"));
   return run;
 }
 

@@ -3,6 +3,7 @@
 // the plug-in's registry key, and runs of the stand-in player.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ void WriteText(const std::string& path, const std::string& text);
 bool Contains(const std::vector<std::string>& lines, const std::string& line);
 // The lines that start with prefix, in order.
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+
+// Reads a record file until it holds count lines starting with prefix, or the time is up: the
+// stand-ins write what they receive on their own time.
+std::vector<std::string> RecordLines(const std::string& path, const std::string& prefix, std::size_t count,
+                                     DWORD timeoutMs = 5000);
 
 // A fresh folder under the temporary directory, removed with everything in it.
 class TempDir {
@@ -74,6 +80,10 @@ struct PlayerRun {
   int exitCode = -1;
   std::vector<std::string> lines;
 };
+// Starts the player on the playlist and script texts; it writes its lines to dir's player.out.
+std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string& playlist,
+                                          const std::string& script,
+                                          const std::vector<std::string>& environment = {});
 PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
                     DWORD timeoutMs = 60000, const std::vector<std::string>& environment = {});
 

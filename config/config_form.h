@@ -1,0 +1,63 @@
+#pragma once
+// What the configuration dialog does with its controls: load them from the settings when shown,
+// grey the format field while the default format is ticked, and read them back on save. The
+// window itself lives in config_form_win32; this part only sees controls through FormControls.
+#include <string>
+
+#include "config/dialog.h"
+#include "config/settings.h"
+
+// Every control that holds a setting, by its control identifier in the window. btnSave is IDOK,
+// so Enter outside a multi-line edit activates it.
+enum FormControl : int {
+  btnSave = 1,
+  chkMSNActive = 100,
+  chkMSNClear,
+  chkMSNDefaultFormat,
+  txtMSNFormat,
+  chkmIRCActive,
+  txtmIRCDDE,
+  memmIRCCmd,
+  chkMySQLActive,
+  txtMySQLServer,
+  txtMySQLUserName,
+  txtMySQLPassword,
+  memMySQLCmd,
+  chkMySQLSSH,
+  chkSSHActive,
+  txtSSHServer,
+  txtSSHUserName,
+  txtSSHPassword,
+  chkIgnore,
+  memExt,
+  pgSkorrel,
+};
+
+constexpr const char* kConfigFormCaption = "[kiv] gen_skorrel Configuration";
+
+class FormControls {
+ public:
+  virtual ~FormControls() = default;
+  virtual bool Checked(FormControl control) = 0;
+  virtual void SetChecked(FormControl control, bool checked) = 0;
+  // A multi-line edit's whole text, lines separated by CR LF.
+  virtual std::string Text(FormControl control) = 0;
+  virtual void SetText(FormControl control, const std::string& text) = 0;
+  virtual void SetEnabled(FormControl control, bool enabled) = 0;
+};
+
+class TConfigForm {
+ public:
+  TConfigForm(FormControls& controls, SettingsEditor& editor) : controls_(controls), editor_(editor) {}
+
+  // Copies the 19 settings into their controls.
+  void FormShow();
+  void chkMSNDefaultFormatClick();
+  // Copies the controls back and saves them through the editor. A failed write raises
+  // ERegistryException; the dialog then stays open.
+  void btnSaveClick();
+
+ private:
+  FormControls& controls_;
+  SettingsEditor& editor_;
+};

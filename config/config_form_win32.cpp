@@ -1,0 +1,392 @@
+#include "config/config_form_win32.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "diag/globals.h"
+#include "runtime/handle.h"
+
+namespace {
+
+using unique_hfont = unique_handle<handle_traits<HFONT, &DeleteObject>>;
+
+// The project has no public page or mailbox yet: these reserved example names stand in for them
+// until a release sets its own.
+constexpr const char* kHelpText = "https://skorrel.example.org/";
+constexpr const char* kHelpTarget = "https://skorrel.example.org/";
+constexpr const char* kMailText = "skorrel@example.org";
+constexpr const char* kMailTarget = "mailto:skorrel@example.org";
+constexpr const char* kAttribution = "(c) 2026 Skorrel team";
+// The caption of the box that shows a failed save.
+constexpr const char* kErrorCaption = "gen_skorrel";
+
+// Controls that hold no setting.
+enum : int { kStatic = -1, kHelpLink = 200, kMailLink };
+
+enum class Kind { Label, Link, Check, Edit, Password, Memo, Group, Button, Tabs };
+
+// Position and size in pixels at 96 pixels per inch.
+struct ControlSpec {
+  int id;
+  Kind kind;
+  int left, top, width, height;
+  const char* text;
+};
+
+// In tab order; labels sit before the control they name.
+constexpr ControlSpec kTopControls[] = {
+    {btnSave, Kind::Button, 272, 365, 75, 25, "&Save Prefs"},
+    {pgSkorrel, Kind::Tabs, 4, 4, 341, 354, nullptr},
+    {kStatic, Kind::Label, 7, 362, 25, 13, "Help:"},
+    {kHelpLink, Kind::Link, 46, 362, 227, 13, kHelpText},
+    {kStatic, Kind::Label, 6, 378, 145, 13, kAttribution},
+    {kMailLink, Kind::Link, 162, 378, 101, 13, kMailText},
+};
+
+// Positions relative to the page's group box.
+constexpr ControlSpec kMsnControls[] = {
+    {chkMSNActive, Kind::Check, 8, 16, 97, 17, "Active"},
+    {chkMSNClear, Kind::Check, 8, 34, 233, 17, "Clear after each track finishes"},
+    {kStatic, Kind::Label, 8, 76, 35, 13, "Format:"},
+    {txtMSNFormat, Kind::Edit, 49, 73, 266, 21, "%artist% - %title%"},
+    {chkMSNDefaultFormat, Kind::Check, 8, 52, 121, 17, "Default song format"},
+};
+constexpr ControlSpec kMircControls[] = {
+    {chkmIRCActive, Kind::Check, 8, 16, 97, 17, "Active"},
+    {kStatic, Kind::Label, 8, 36, 57, 13, "DDE Name:"},
+    {txtmIRCDDE, Kind::Edit, 72, 32, 243, 21, "mIRC"},
+    {memmIRCCmd, Kind::Memo, 8, 59, 308, 38, "/ame is listening to %artist% - %title%"},
+};
+constexpr ControlSpec kMySqlControls[] = {
+    {chkMySQLActive, Kind::Check, 8, 16, 97, 17, "Active"},
+    {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
+    {txtMySQLServer, Kind::Edit, 64, 32, 250, 21, ""},
+    {kStatic, Kind::Label, 8, 60, 54, 13, "User name:"},
+    {txtMySQLUserName, Kind::Edit, 64, 56, 250, 21, ""},
+    {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
+    {txtMySQLPassword, Kind::Password, 64, 80, 250, 21, ""},
+    {kStatic, Kind::Label, 8, 108, 50, 13, "Command:"},
+    {memMySQLCmd, Kind::Memo, 64, 104, 250, 65, ""},
+    {chkMySQLSSH, Kind::Check, 8, 176, 97, 17, "Use SSH tunnel"},
+};
+constexpr ControlSpec kSshControls[] = {
+    {chkSSHActive, Kind::Check, 8, 16, 57, 17, "Active"},
+    {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
+    {txtSSHServer, Kind::Edit, 64, 32, 251, 21, ""},
+    {kStatic, Kind::Label, 8, 60, 54, 13, "User name:"},
+    {txtSSHUserName, Kind::Edit, 64, 56, 251, 21, ""},
+    {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
+    {txtSSHPassword, Kind::Password, 64, 80, 251, 21, ""},
+};
+constexpr ControlSpec kMiscControls[] = {
+    {chkIgnore, Kind::Check, 8, 16, 233, 17, "Ignore file extensions: (comma separated list)"},
+    {memExt, Kind::Memo, 8, 40, 305, 57, "avi,mpg,mpeg,wmv"},
+};
+
+struct PageSpec {
+  const char* tab;
+  const char* group;
+  int groupHeight;
+  const ControlSpec* begin;
+  const ControlSpec* end;
+};
+
+const PageSpec kPages[] = {
+    {"MSN Messenger", " MSN Messenger 7 Skorrel ", 102, std::begin(kMsnControls), std::end(kMsnControls)},
+    {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
+    {"MySQL", " MySQL database linkup ", 204, std::begin(kMySqlControls), std::end(kMySqlControls)},
+    {"SSH", " SSH tunneling ", 108, std::begin(kSshControls), std::end(kSshControls)},
+    {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
+};
+constexpr int kGroupLeft = 7, kGroupTop = 5, kGroupWidth = 322;
+constexpr int kClientWidth = 353, kClientHeight = 399;
+
+constexpr DWORD kFormStyle = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+
+// An in-memory dialog template without controls: the controls are created in code, in pixels.
+std::vector<DWORD> DialogTemplate(DWORD style, const char* caption) {
+  std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD));
+  DLGTEMPLATE header{};
+  header.style = style;
+  memcpy(words.data(), &header, sizeof header);
+  auto text = [&](const char* ascii) {
+    while (*ascii) words.push_back(static_cast<unsigned char>(*ascii++));
+    words.push_back(0);
+  };
+  words.push_back(0);  // no menu
+  words.push_back(0);  // the standard dialog class
+  text(caption);
+  if (style & DS_SETFONT) {
+    words.push_back(8);
+    text("MS Sans Serif");
+  }
+  // DLGTEMPLATE must be DWORD-aligned.
+  std::vector<DWORD> aligned((words.size() + 1) / 2);
+  memcpy(aligned.data(), words.data(), words.size() * sizeof(WORD));
+  return aligned;
+}
+
+class Win32ConfigForm final : public ConfigDialog, FormControls {
+ public:
+  Win32ConfigForm(HINSTANCE instance, HWND parent, SettingsEditor& editor)
+      : instance_(instance), parent_(parent), form_(*this, editor) {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&classes);
+  }
+
+  void ShowModal() override {
+    const std::vector<DWORD> dialog = DialogTemplate(kFormStyle, kConfigFormCaption);
+    if (DialogBoxIndirectParamA(instance_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), parent_, Proc,
+                                reinterpret_cast<LPARAM>(this)) == -1)
+      LogDebug("Config: the dialog could not be shown (" + std::to_string(GetLastError()) + ")");
+    controls_.clear();
+    pages_.clear();
+  }
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_INITDIALOG) SetWindowLongPtrA(window, DWLP_USER, lParam);
+    auto* self = reinterpret_cast<Win32ConfigForm*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (!self) return FALSE;
+    // Nothing may leave a window procedure by an exception: what fails is shown, and the dialog
+    // stays open.
+    try {
+      return self->Handle(window, msg, wParam, lParam);
+    } catch (const std::exception& e) {
+      MessageBoxA(self->dialog_, e.what(), kErrorCaption, MB_OK | MB_ICONERROR);
+    }
+    return TRUE;
+  }
+
+  INT_PTR Handle(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+      case WM_INITDIALOG:
+        if (!dialog_ || window == dialog_) {
+          dialog_ = window;
+          Build();
+          form_.FormShow();
+        }
+        return TRUE;
+      case WM_COMMAND:
+        return Command(LOWORD(wParam), HIWORD(wParam));
+      case WM_NOTIFY:
+        if (reinterpret_cast<const NMHDR*>(lParam)->code != TCN_SELCHANGE) return FALSE;
+        ShowPage();
+        return TRUE;
+      case WM_CTLCOLORSTATIC:
+        if (IsLink(reinterpret_cast<HWND>(lParam))) {
+          const HDC dc = reinterpret_cast<HDC>(wParam);
+          SetTextColor(dc, RGB(0, 0, 255));
+          SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+          return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        return FALSE;
+      case WM_SETCURSOR:
+        if (!IsLink(reinterpret_cast<HWND>(wParam))) return FALSE;
+        SetCursor(LoadCursor(nullptr, IDC_HAND));
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+      case WM_DESTROY:
+        if (window == dialog_) dialog_ = nullptr;
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  }
+
+  INT_PTR Command(int id, int code) {
+    switch (id) {
+      case btnSave:
+        form_.btnSaveClick();
+        EndDialog(dialog_, IDOK);
+        return TRUE;
+      case IDCANCEL:  // the close box: the edits are discarded
+        EndDialog(dialog_, IDCANCEL);
+        return TRUE;
+      case chkMSNDefaultFormat:
+        if (code == BN_CLICKED) form_.chkMSNDefaultFormatClick();
+        return TRUE;
+      case kHelpLink:
+      case kMailLink:
+        if (code == STN_CLICKED)
+          ShellExecuteA(dialog_, "open", id == kHelpLink ? kHelpTarget : kMailTarget, nullptr, nullptr,
+                        SW_SHOWNORMAL);
+        return TRUE;
+      default:
+        return FALSE;
+    }
+  }
+
+  // Sizes and centres the window, then creates the tabs, the pages and every control.
+  void Build() {
+    HDC screen = GetDC(nullptr);
+    dpi_ = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    RECT frame{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
+    AdjustWindowRectEx(&frame, kFormStyle, FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrA(dialog_, GWL_EXSTYLE)));
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    MONITORINFO monitor{sizeof monitor, {}, {}, 0};
+    GetMonitorInfoA(MonitorFromWindow(parent_ ? parent_ : dialog_, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(dialog_, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER);
+
+    font_ = reinterpret_cast<HFONT>(SendMessageA(dialog_, WM_GETFONT, 0, 0));
+    LOGFONTA underlined{};
+    GetObjectA(font_, sizeof underlined, &underlined);
+    underlined.lfUnderline = TRUE;
+    linkFont_.reset(CreateFontIndirectA(&underlined));
+
+    for (const ControlSpec& spec : kTopControls) Create(dialog_, spec, 0, 0);
+    const HWND tabs = controls_.at(pgSkorrel);
+    for (int i = 0; i < static_cast<int>(std::size(kPages)); ++i) {
+      TCITEMA item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = const_cast<char*>(kPages[i].tab);
+      SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
+    }
+    // A page covers the tab control's display area and comes after it in tab order.
+    RECT area;
+    GetClientRect(tabs, &area);
+    TabCtrl_AdjustRect(tabs, FALSE, &area);
+    MapWindowPoints(tabs, dialog_, reinterpret_cast<POINT*>(&area), 2);
+    const std::vector<DWORD> pageTemplate = DialogTemplate(WS_CHILD | DS_CONTROL, "");
+    for (const PageSpec& page : kPages) {
+      HWND sheet =
+          CreateDialogIndirectParamA(instance_, reinterpret_cast<const DLGTEMPLATE*>(pageTemplate.data()),
+                                     dialog_, Proc, reinterpret_cast<LPARAM>(this));
+      SetWindowPos(sheet, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      Create(sheet, {kStatic, Kind::Group, 0, 0, kGroupWidth, page.groupHeight, page.group}, 0, 0);
+      for (const ControlSpec* spec = page.begin; spec != page.end; ++spec)
+        Create(sheet, *spec, kGroupLeft, kGroupTop);
+      pages_.push_back(sheet);
+    }
+    ShowPage();
+  }
+
+  void Create(HWND parent, const ControlSpec& spec, int dx, int dy) {
+    const char* windowClass = "BUTTON";
+    DWORD style = WS_CHILD | WS_VISIBLE, exStyle = 0;
+    switch (spec.kind) {
+      case Kind::Label:
+        windowClass = "STATIC";
+        break;
+      case Kind::Link:
+        windowClass = "STATIC", style |= SS_NOTIFY;
+        break;
+      case Kind::Check:
+        style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+        break;
+      case Kind::Group:
+        style |= BS_GROUPBOX;
+        break;
+      case Kind::Button:
+        style |= BS_DEFPUSHBUTTON | WS_TABSTOP;
+        break;
+      case Kind::Tabs:
+        windowClass = WC_TABCONTROLA, style |= WS_TABSTOP | WS_CLIPSIBLINGS;
+        break;
+      case Kind::Edit:
+        windowClass = "EDIT", style |= ES_AUTOHSCROLL | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case Kind::Password:
+        windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case Kind::Memo:
+        windowClass = "EDIT", style |= ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_TABSTOP;
+        exStyle = WS_EX_CLIENTEDGE;
+        break;
+    }
+    // Each page's group box is placed at the group's own offset.
+    const int left = spec.kind == Kind::Group ? kGroupLeft : spec.left + dx;
+    const int top = spec.kind == Kind::Group ? kGroupTop : spec.top + dy;
+    HWND control =
+        CreateWindowExA(exStyle, windowClass, spec.text ? spec.text : "", style, Scale(left), Scale(top),
+                        Scale(spec.width), Scale(spec.height), parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+    const HFONT font = spec.kind == Kind::Link ? linkFont_.get() : font_;
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (spec.kind == Kind::Label || spec.kind == Kind::Link || spec.kind == Kind::Check)
+      GrowToFit(control, font, spec.kind == Kind::Check);
+    if (spec.kind == Kind::Password) SendMessageA(control, EM_SETPASSWORDCHAR, '*', 0);
+    if (spec.id != kStatic) controls_[spec.id] = control;
+  }
+
+  // A caption is never cut: where the font in use is wider than the one the layout was drawn
+  // with, a label, link or check box grows to the right to fit its text.
+  static void GrowToFit(HWND control, HFONT font, bool hasBox) {
+    char text[128];
+    const int length = GetWindowTextA(control, text, sizeof text);
+    std::string shown;
+    for (int i = 0; i < length; ++i)
+      if (text[i] != '&') shown.push_back(text[i]);
+    HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    const int needed = extent.cx + (hasBox ? GetSystemMetrics(SM_CXMENUCHECK) + 6 : 0);
+    RECT rect;
+    GetWindowRect(control, &rect);
+    if (needed > rect.right - rect.left)
+      SetWindowPos(control, nullptr, 0, 0, needed, rect.bottom - rect.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  void ShowPage() {
+    const auto selected = SendMessageA(controls_.at(pgSkorrel), TCM_GETCURSEL, 0, 0);
+    for (std::size_t i = 0; i < pages_.size(); ++i)
+      ShowWindow(pages_[i], static_cast<LRESULT>(i) == selected ? SW_SHOW : SW_HIDE);
+  }
+
+  bool IsLink(HWND window) const {
+    const auto help = controls_.find(kHelpLink), mail = controls_.find(kMailLink);
+    return (help != controls_.end() && help->second == window) ||
+           (mail != controls_.end() && mail->second == window);
+  }
+
+  int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
+  HWND Control(FormControl id) const { return controls_.at(id); }
+
+  // FormControls
+  bool Checked(FormControl id) override {
+    return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  void SetChecked(FormControl id, bool checked) override {
+    SendMessageA(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+  std::string Text(FormControl id) override {
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(Control(id))) + 1, '\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextA(Control(id), text.data(), static_cast<int>(text.size()))));
+    return text;
+  }
+  void SetText(FormControl id, const std::string& text) override {
+    SetWindowTextA(Control(id), text.c_str());
+  }
+  void SetEnabled(FormControl id, bool enabled) override { EnableWindow(Control(id), enabled); }
+
+  HINSTANCE instance_;
+  HWND parent_;
+  TConfigForm form_;
+  HWND dialog_ = nullptr;
+  int dpi_ = 96;
+  HFONT font_ = nullptr;
+  unique_hfont linkFont_;
+  std::map<int, HWND> controls_;
+  std::vector<HWND> pages_;
+};
+
+}  // namespace
+
+std::unique_ptr<ConfigDialog> MakeConfigForm(HINSTANCE instance, HWND parent, SettingsEditor& editor) {
+  return std::make_unique<Win32ConfigForm>(instance, parent, editor);
+}
