@@ -19,7 +19,7 @@ using unique_hfont = unique_handle<handle_traits<HFONT, &DeleteObject>>;
 // until a release sets its own.
 constexpr const char* kHelpText = "https://skorrel.example.org/";
 constexpr const char* kHelpTarget = "https://skorrel.example.org/";
-constexpr const char* kMailText = "skorrel@example.org";
+constexpr const char* kMailText = "Mail the team";
 constexpr const char* kMailTarget = "mailto:skorrel@example.org";
 constexpr const char* kAttribution = "(c) 2026 Skorrel team";
 // The caption of the box that shows a failed save.
