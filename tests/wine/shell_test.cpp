@@ -171,9 +171,12 @@ TEST_F(Shell, AfterQuitAProcedureCoveredByAnotherSubclassOnlyPassesMessagesOn) {
   EXPECT_TRUE(Contains(after, "playlist notice 1"));
   EXPECT_TRUE(LinesStartingWith(after, "request").empty());
 }
-TEST_F(Shell, ConfigTwiceBeforeAnyDialogExistsDoesNoHarm) {
-  const PlayerRun run = RunPlayer(dir, kPlaylist, "config\nconfig\nplay 0\nquit\n");
+TEST_F(Shell, TheDialogOpenedAndClosedTwiceLeavesThePlayerWorking) {
+  // With a picture prefix the player closes each dialog itself, after picturing its tabs.
+  const std::string config = "config " + dir.File("tab") + "\n";
+  const PlayerRun run = RunPlayer(dir, kPlaylist, config + config + "play 0\nquit\n");
   ASSERT_EQ(run.exitCode, 0);
+  EXPECT_EQ(LinesStartingWith(run.lines, "config closed").size(), 2u);
   EXPECT_TRUE(Contains(run.lines, "request 211 0 -> C:\\Music\\Artist - Song.mp3"));
   EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
 }
