@@ -1,5 +1,7 @@
 #include "wine/servers/server_sql.h"
 
+#include <cstdlib>
+
 #include "wine/wine_support.h"
 
 std::string BuiltClientLibrary() { return wine::WindowsPath(SKORREL_WINDOWS_LIBS_DIR) + "\\libmysql.dll"; }
@@ -11,8 +13,11 @@ ServerSql::ServerSql(const std::string& port) {
   }
   const MySQLEntries& mysql = MySQL();
   handle_ = mysql.mysql_init(nullptr);
-  if (handle_ && !mysql.mysql_real_connect(handle_, "127.0.0.1", "winamp", "pw", "",
-                                           static_cast<unsigned>(std::stoul(port)), nullptr, 0)) {
+  if (!handle_) {
+    error_ = "mysql_init failed";
+  } else if (!mysql.mysql_real_connect(handle_, "127.0.0.1", "winamp", "pw", "",
+                                       static_cast<unsigned>(std::strtoul(port.c_str(), nullptr, 10)),
+                                       nullptr, 0)) {
     error_ = mysql.mysql_error(handle_);
     mysql.mysql_close(handle_);
     handle_ = nullptr;
