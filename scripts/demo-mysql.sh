@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A throw-away MariaDB server for the demo, all of it inside one directory.
 #   demo-mysql.sh start DIR   install a data directory in DIR, start the server on a free port on
-#                             127.0.0.1, create the user winamp/pw and tolby.winamp_played, write
-#                             DIR/my.cnf with the port under [kivNormal], and print the port
+#                             127.0.0.1, create the user winamp/pw and tolby.winamp_played, and
+#                             print the port
 #   demo-mysql.sh rows DIR    print the rows of tolby.winamp_played
 #   demo-mysql.sh stop DIR    shut the server down and wait until it has gone
 set -euo pipefail
@@ -58,7 +58,6 @@ CREATE TABLE IF NOT EXISTS tolby.winamp_played (
 CREATE USER IF NOT EXISTS 'winamp'@'%' IDENTIFIED VIA mysql_native_password USING PASSWORD('pw');
 GRANT ALL ON tolby.* TO 'winamp'@'%';
 SQL
-        printf '[kivNormal]\nport=%s\n' "$port" >"$dir/my.cnf"
         echo "$port"
         return 0
       fi

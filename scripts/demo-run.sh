@@ -32,11 +32,12 @@ ssh_port=$(as_root scripts/demo-sshd.sh start "$records/sshd")
 echo "listening on 127.0.0.1:$ssh_port, host key $(as_root scripts/demo-sshd.sh hostkey "$records/sshd")"
 
 # The plug-in's listener takes the client library's connections on this port and relays each
-# through sshd to MariaDB; the client library finds it under [kivNormal] in its option file.
+# through sshd to MariaDB; the client library finds it under [kivNormal] in its option file. The
+# player's code page is 1252, which MariaDB calls latin1.
 tunnel_port=$(free_port)
 export SKORREL_TEST_TUNNEL_PORT=$tunnel_port
 mkdir "$records/client"
-printf '[kivNormal]\nport=%s\n' "$tunnel_port" >"$records/client/my.cnf"
+printf '[kivNormal]\nport=%s\ndefault-character-set=latin1\n' "$tunnel_port" >"$records/client/my.ini"
 echo "the tunnel: client library -> 127.0.0.1:$tunnel_port (plug-in) -> sshd -> 127.0.0.1:$port (MariaDB)"
 
 key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'
@@ -56,12 +57,12 @@ setting "SSH Password" REG_SZ "$ssh_password"
 mkdir "$records/Plugins"
 cp "$bin/gen_skorrel.dll" "$build/windows-libs/libssh2.dll" "$records/Plugins/"
 
-# No Windows MySQL client library exists here: the stand-in libmysql.dll, found on the search
-# path, speaks the client protocol to the server itself in its live mode.
-export WINEPATH
-WINEPATH=$(win "$build/standin-mysql")
-export SKORREL_MYSQL_LIVE=1 MYSQL_HOME
-MYSQL_HOME=$(win "$records/client")
+# The real client library, MariaDB Connector/C as the build made it, on the search path, with its
+# option file in the same folder.
+cp "$build/windows-libs/libmysql.dll" "$records/client/"
+export WINEPATH MARIADB_HOME
+WINEPATH=$(win "$records/client")
+MARIADB_HOME=$WINEPATH
 
 wine "$bin/messenger_standin.exe" "$(win "$records/msn.txt")" MSN &
 wine "$bin/mirc_standin.exe" mIRC "$(win "$records/mirc.txt")" &

@@ -5,12 +5,8 @@
 // that text as the server's error. SKORREL_MYSQL_HOLD="NAME MS" makes the call NAME take MS
 // milliseconds after it is recorded, as a slow server would. mysql_server_end records itself
 // "under the loader lock" when a thread it starts cannot run, as a real library's end that waits
-// for its own threads would then hang.
-//
-// With SKORREL_MYSQL_LIVE=1 it talks to a real MySQL/MariaDB server over TCP instead, so that the
-// plug-in can be shown storing rows under Wine, where no Windows client library exists. The port
-// is the connect call's, else the port= of the option group read from %MYSQL_HOME%\my.ini or
-// my.cnf, else 3306. Calls are still recorded.
+// for its own threads would then hang. It talks to no server: the tests that need one use the real
+// library.
 //
 // It spells __stdcall itself rather than sharing the plug-in's declarations, so that a plug-in
 // that calls with the wrong convention corrupts its stack here, as it would with the real library.
@@ -19,18 +15,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
-
-#include "mysql_live_win32.h"
 
 namespace {
 
 struct Connection {
   std::string error;
-  std::string optionGroup;
-  std::string hostInfo;
-  std::unique_ptr<live::Session> live;  // Only in live mode, once connected.
 };
 struct Result {};
 struct Field {
@@ -106,10 +96,8 @@ Connection* __stdcall mysql_init(Connection* mysql) {
   return mysql ? mysql : new Connection;
 }
 
-int __stdcall mysql_options(Connection* mysql, int option, const void* arg) {
+int __stdcall mysql_options(Connection*, int option, const void* arg) {
   Record("mysql_options(" + std::to_string(option) + ", " + Text(static_cast<const char*>(arg)) + ")");
-  const int kReadDefaultGroup = 5;
-  if (option == kReadDefaultGroup && arg) mysql->optionGroup = static_cast<const char*>(arg);
   return 0;
 }
 
@@ -118,17 +106,6 @@ Connection* __stdcall mysql_real_connect(Connection* mysql, const char* host, co
                                          const char* unixSocket, unsigned long clientFlag) {
   Record("mysql_real_connect(" + Text(host) + ", " + Text(user) + ", " + Text(passwd) + ", " + Text(db) +
          ", " + std::to_string(port) + ", " + Text(unixSocket) + ", " + std::to_string(clientFlag) + ")");
-  if (!live::Enabled()) return mysql;
-  const std::string server = host && *host ? host : "localhost";
-  if (port == 0) port = live::OptionFilePort(mysql->optionGroup);
-  if (port == 0) port = 3306;
-  auto session = std::make_unique<live::Session>();
-  if (!session->Open(server, port, user ? user : "", passwd ? passwd : "")) {
-    mysql->error = session->Error();
-    return nullptr;
-  }
-  mysql->hostInfo = server + " via TCP/IP";
-  mysql->live = std::move(session);
   return mysql;
 }
 
@@ -136,22 +113,17 @@ const char* __stdcall mysql_error(Connection* mysql) {
   Record("mysql_error()");
   return mysql->error.c_str();
 }
-const char* __stdcall mysql_get_host_info(Connection* mysql) {
+const char* __stdcall mysql_get_host_info(Connection*) {
   Record("mysql_get_host_info()");
-  return mysql->live ? mysql->hostInfo.c_str() : "127.0.0.1 via TCP/IP";
+  return "127.0.0.1 via TCP/IP";
 }
-const char* __stdcall mysql_get_server_info(Connection* mysql) {
+const char* __stdcall mysql_get_server_info(Connection*) {
   Record("mysql_get_server_info()");
-  return mysql->live ? mysql->live->ServerVersion().c_str() : "5.1.73-log";
+  return "5.1.73-log";
 }
 
 int __stdcall mysql_query(Connection* mysql, const char* query) {
   Record("mysql_query(" + Text(query) + ")");
-  if (mysql->live) {
-    const bool ok = mysql->live->Query(query ? query : "");
-    mysql->error = ok ? std::string() : mysql->live->Error();
-    return ok ? 0 : 1;
-  }
   mysql->error = Environment("SKORREL_MYSQL_REJECT");
   return mysql->error.empty() ? 0 : 1;
 }
@@ -173,7 +145,6 @@ void __stdcall mysql_free_result(Result* result) {
 }
 void __stdcall mysql_close(Connection* mysql) {
   Record("mysql_close()");
-  if (mysql && mysql->live) mysql->live->Quit();
   delete mysql;
 }
 

@@ -6,6 +6,7 @@
 
 #include "runtime/handles_win32.h"
 #include "runtime/registry_win32.h"
+#include "tunnel/blcksock.h"
 
 namespace wine {
 
@@ -133,6 +134,39 @@ HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs) 
     // Polling another process's window list: there is nothing to wait on.
     Sleep(20);
   }
+}
+
+std::string FreeLoopbackPort() {
+  TTCPBlockSocket probe;
+  probe.Bind("127.0.0.1", "0");
+  return std::to_string(probe.LocalPort());
+}
+
+std::vector<std::string> PluginLog(const std::string& record) {
+  std::vector<std::string> texts;
+  const std::string marker = " text=[gen_skorrel] ";
+  for (const std::string& line : ReadLines(record)) {
+    const std::size_t at = line.find(marker);
+    if (at != std::string::npos) texts.push_back(line.substr(at + marker.size()));
+  }
+  return texts;
+}
+
+bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  do {
+    if (!LinesStartingWith(PluginLog(record), text).empty()) return true;
+    // Another process writes the record: there is nothing to wait on but the file itself.
+    Sleep(20);
+  } while (GetTickCount() - start < timeoutMs);
+  return false;
+}
+
+Go::Go() {
+  static LONG count = 0;
+  name_ = "skorrel-go-" + std::to_string(GetCurrentProcessId()) + "-" +
+          std::to_string(InterlockedIncrement(&count));
+  event_.reset(CreateEventA(nullptr, TRUE, FALSE, name_.c_str()));
 }
 
 namespace {

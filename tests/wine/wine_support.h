@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/handles_win32.h"
+
 namespace wine {
 
 // The folder with gen_skorrel.dll and the stand-in programs, as a Windows path.
@@ -62,6 +64,28 @@ class ChildProcess {
 
 // Waits until a top-level window of the class (and caption, when given) exists.
 HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs);
+
+// A port on 127.0.0.1 that nothing listened on a moment ago.
+std::string FreeLoopbackPort();
+
+// The plug-in's log lines that the stand-in dispatcher recorded in record, without the
+// "[gen_skorrel] " prefix.
+std::vector<std::string> PluginLog(const std::string& record);
+// Waits until a line starting with text is among them.
+bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs = 60000);
+
+// A named event that a player's script waits for ("waitevent NAME MS"); the test sets it when the
+// player may go on.
+class Go {
+ public:
+  Go();
+  const std::string& Name() const { return name_; }
+  void Set() { SetEvent(event_.get()); }
+
+ private:
+  std::string name_;
+  unique_kernel_handle event_;
+};
 
 // The plug-in's settings key: HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global.
 void DeleteSettings();

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs the tunnel's Wine tests against servers on the host: sshd and MariaDB, each on a free port
-# on 127.0.0.1, named to the tests in the environment and stopped however the tests end.
+# Runs the Wine tests that need servers on the host (the tunnel's, and the database publisher's
+# with the real client library): sshd and MariaDB, each on a free port on 127.0.0.1, named to the
+# tests in the environment and stopped however the tests end.
 #   with_servers.sh TEST_PROGRAM [ARGS...]    (inside scripts/with-wine.sh, which provides wine)
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: with_servers.sh TEST_PROGRAM [ARGS...]" >&2; exit 2; }
 scripts=$(cd "$(dirname "$0")/../../../scripts" && pwd)
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/skorrel-tunnel-servers.XXXXXX")
+work=$(mktemp -d "${TMPDIR:-/tmp}/skorrel-wine-servers.XXXXXX")
 # MariaDB runs as the mysql user, which must reach its folder inside this one.
 chmod 755 "$work"
 stop_servers() {

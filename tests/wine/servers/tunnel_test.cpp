@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "runtime/handles_win32.h"
-#include "tools/mysql_live_win32.h"
 #include "tunnel/blcksock.h"
+#include "wine/servers/server_sql.h"
 #include "wine/wine_support.h"
 
 namespace {
@@ -32,12 +32,6 @@ struct Servers {
   bool Named() const { return !sshPort.empty() && !sshUser.empty() && !mariadbPort.empty(); }
 };
 
-std::string FreeLoopbackPort() {
-  TTCPBlockSocket probe;
-  probe.Bind("127.0.0.1", "0");
-  return std::to_string(probe.LocalPort());
-}
-
 // Reads until the far end closes the connection; false if it is still open after timeoutMs.
 bool SeesClose(TTCPBlockSocket& socket, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
@@ -52,7 +46,8 @@ bool SeesClose(TTCPBlockSocket& socket, DWORD timeoutMs) {
 class TunnelInPlayer : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(servers.Named()) << "run through tests/wine/tunnel/with_servers.sh, which starts the servers";
+    ASSERT_TRUE(servers.Named())
+        << "run through tests/wine/servers/with_servers.sh, which starts the servers";
     DeleteSettings();
     // Nothing of this run may reach another destination.
     SetDword("mIRC Active", 0);
@@ -127,25 +122,11 @@ class TunnelInPlayer : public ::testing::Test {
   }
 
   // The plug-in's log lines so far, without their "[gen_skorrel] " prefix.
-  std::vector<std::string> Logged() const {
-    std::vector<std::string> texts;
-    const std::string marker = " text=[gen_skorrel] ";
-    for (const std::string& line : ReadLines(record)) {
-      const std::size_t at = line.find(marker);
-      if (at != std::string::npos) texts.push_back(line.substr(at + marker.size()));
-    }
-    return texts;
-  }
+  std::vector<std::string> Logged() const { return PluginLog(record); }
 
   // Waits until a log line starting with text has been recorded.
   bool WaitForLog(const std::string& text, DWORD timeoutMs = 60000) const {
-    const DWORD start = GetTickCount();
-    do {
-      if (!LinesStartingWith(Logged(), text).empty()) return true;
-      // Another process writes the record: there is nothing to wait on but the file itself.
-      Sleep(20);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+    return WaitForPluginLog(record, text, timeoutMs);
   }
 
   // A client of the plug-in's listener, as the database client library would be.
@@ -175,24 +156,22 @@ TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
   SetString("MySQL Password", "pw");
   // The client library finds the server's port in the option file: there it is the listener's, so
   // a row can reach MariaDB through the tunnel only.
-  WriteText(dir.File("my.cnf"), "[kivNormal]\nport=" + listenPort + "\n");
-  ASSERT_TRUE(CopyFileA((BinDir() + "\\..\\standin-mysql\\libmysql.dll").c_str(),
-                        dir.File("libmysql.dll").c_str(), FALSE));
+  WriteText(dir.File("my.ini"), "[kivNormal]\nport=" + listenPort + "\n");
+  // The player's folder is shared: the library goes into its working folder, also searched.
+  ASSERT_TRUE(CopyFileA(BuiltClientLibrary().c_str(), dir.File("libmysql.dll").c_str(), FALSE));
   const std::string title =
       "Row " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
   StartPlayer("C:\\Music\\Tunnel.mp3\n  artist=Tunnel\n  title=" + title + "\n",
-              {"SKORREL_MYSQL_LIVE=1", "MYSQL_HOME=" + dir.Path()});
+              {"MARIADB_HOME=" + dir.Path()});
   // Played at once: Init returns only when the listener listens, or this row would be refused.
   SetEvent(play.get());
 
   ASSERT_TRUE(WaitForLog("TThreadMySQLUpdater.Execute: finished"));
-  live::Session session;
-  ASSERT_TRUE(session.Open("127.0.0.1", std::stoul(servers.mariadbPort), "winamp", "pw")) << session.Error();
-  EXPECT_TRUE(session.Query("IF (SELECT COUNT(*) FROM tolby.winamp_played WHERE fulltitle = 'Tunnel - " +
-                            title +
-                            "') <> 1 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no such row'; END IF"))
-      << session.Error();
-  session.Quit();
+  ServerSql sql(servers.mariadbPort);
+  ASSERT_TRUE(sql.Connected()) << sql.Error();
+  EXPECT_EQ(sql.Value("SELECT COUNT(*) FROM tolby.winamp_played WHERE fulltitle = 'Tunnel - " + title + "'"),
+            "1")
+      << sql.Error();
 
   const std::vector<std::string> logged = Logged();
   EXPECT_TRUE(Contains(logged, "TThreadSSHProxyListener.Execute - got connection, starting client..."));
