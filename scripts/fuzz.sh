@@ -22,12 +22,12 @@ if [ ${#targets[@]} -eq 0 ]; then
   for source in tests/fuzz/*.cpp; do targets+=("$(basename "$source" .cpp)"); done
 fi
 out=build/fuzz/runs
-rm -rf "$out" build/fuzz/findings
 mkdir -p "$out"
 
 run() {
   local name=$1 work=build/fuzz/work/$1 findings=build/fuzz/findings/$1
   # New inputs go to a working copy, never into the repository's seeds.
+  rm -rf "$findings" "$out/$name".*
   mkdir -p "$work" "$findings"
   build/fuzz/tests/fuzz/fuzz_"$name" "${limit[@]}" -print_final_stats=1 -artifact_prefix="$findings/" \
     "$work" "tests/fuzz/corpus/$name" >"$out/$name.log" 2>&1

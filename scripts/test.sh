@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds every build and runs every test: the native core plain, under ASan/UBSan and under TSan,
-# then the Windows DLL and its tools under Wine. Both Windows builds are always compiled and the
+# a short run of every fuzz target, then the Windows DLL and its tools under Wine. Both Windows builds are always compiled and the
 # 32-bit DLL's exports and imports always checked; the Wine tests run on each build this machine
 # can run (scripts/wine-arch.sh).
 set -euo pipefail
@@ -14,6 +14,9 @@ for preset in native native-asan native-tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --test-dir "build/$preset" -j "$jobs" --output-on-failure
 done
+
+echo "== fuzz targets, a few seconds each"
+scripts/fuzz.sh 3
 
 for preset in win32 win64; do
   echo "== $preset (build)"

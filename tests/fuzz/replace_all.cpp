@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string find = input.ConsumeRandomLengthString(16);
   const std::string replacement = input.ConsumeRandomLengthString(16);
   const std::string source = input.ConsumeRemainingBytesAsString();
-  if (ReplaceAll(source, find, replacement, caseSensitive) != Reference(source, find, replacement, caseSensitive))
+  if (ReplaceAll(source, find, replacement, caseSensitive) !=
+      Reference(source, find, replacement, caseSensitive))
     std::abort();
   return 0;
 }
