@@ -89,21 +89,6 @@ class TunnelClient {
   bool connected_ = false;
 };
 
-// A named event the player's script waits on.
-class Go {
- public:
-  Go() : name_("skorrel-go-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count_)) {
-    event_.reset(CreateEventA(nullptr, TRUE, FALSE, name_.c_str()));
-  }
-  const std::string& Name() const { return name_; }
-  void Set() { SetEvent(event_.get()); }
-
- private:
-  static inline int count_ = 0;
-  std::string name_;
-  unique_kernel_handle event_;
-};
-
 // Every value of the settings key, by name.
 std::map<std::string, std::string> StoredSettings() {
   std::map<std::string, std::string> values;
@@ -228,20 +213,17 @@ class SettingsDialog : public ::testing::Test {
 
   // The dialog's own log lines so far.
   std::vector<std::string> ConfigLog() const {
-    const std::string mark = "text=[gen_skorrel] Config: ";
+    const std::string mark = "Config: ";
     std::vector<std::string> lines;
-    for (const std::string& line : ReadLines(dir.File("log.txt"))) {
-      const std::size_t at = line.find(mark);
-      if (at != std::string::npos) lines.push_back(line.substr(at + mark.size()));
-    }
+    for (const std::string& line : LinesStartingWith(PluginLog(dir.File("log.txt")), mark))
+      lines.push_back(line.substr(mark.size()));
     return lines;
   }
   int PlayerExit() { return player_->Wait(60000); }
 
   Winsock winsock_;
   TempDir dir;
-  // Free when the plug-in's listener binds it: the socket that found it is closed again.
-  const int tunnelPort_ = Listener().Port();
+  const int tunnelPort_ = std::stoi(FreeLoopbackPort());
   std::unique_ptr<ChildProcess> dispatcher_;
   std::unique_ptr<ChildProcess> player_;
   HWND dialog_ = nullptr;

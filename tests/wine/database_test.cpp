@@ -3,7 +3,6 @@
 // statement and can hold a call. The tests with the real library and a server are in servers/.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,16 +41,7 @@ std::vector<std::string> CallsUntil(const std::string& path, const std::string& 
 
 class DatabaseInPlayer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    DeleteSettings();
-    // Nothing of this run may reach a real destination by accident.
-    SetDword("mIRC Active", 0);
-    SetDword("MSN Active", 0);
-    SetDword("MySQL Active", 1);
-    SetString("MySQL Server", "127.0.0.1");
-    SetString("MySQL UserName", "winamp");
-    SetString("MySQL Password", "pw");
-  }
+  void SetUp() override { UseOnlyTheDatabase(); }
 
   void PutStandInLibraryBesidePlayer() {
     ASSERT_TRUE(CopyFileA(StandInLibrary().c_str(), dir.File("libmysql.dll").c_str(), FALSE))
@@ -60,14 +50,8 @@ class DatabaseInPlayer : public ::testing::Test {
 
   // Starts the player on the script and returns at once; it is stopped when the test ends.
   std::unique_ptr<ChildProcess> StartPlayer(const std::string& script, std::vector<std::string> environment) {
-    WriteText(dir.File("playlist.txt"), kPlaylist);
-    WriteText(dir.File("script.txt"), script);
-    std::ostringstream command;
-    command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir()
-            << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
-            << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
     environment.push_back("SKORREL_MYSQL_RECORD=" + dir.File("calls.txt"));
-    return std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
+    return wine::StartPlayer(dir, kPlaylist, script, environment);
   }
 
   TempDir dir;

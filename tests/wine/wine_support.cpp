@@ -203,6 +203,16 @@ StoredValue ReadValue(const std::string& name) {
   return value;
 }
 
+void UseOnlyTheDatabase() {
+  DeleteSettings();
+  SetDword("mIRC Active", 0);
+  SetDword("MSN Active", 0);
+  SetDword("MySQL Active", 1);
+  SetString("MySQL Server", "127.0.0.1");
+  SetString("MySQL UserName", "winamp");
+  SetString("MySQL Password", "pw");
+}
+
 std::vector<std::string> RecordLines(const std::string& path, const std::string& prefix, std::size_t count,
                                      DWORD timeoutMs) {
   const DWORD start = GetTickCount();

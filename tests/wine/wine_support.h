@@ -97,6 +97,9 @@ struct StoredValue {
   std::string data;
 };
 StoredValue ReadValue(const std::string& name);
+// Fresh settings with only the database publisher on, as user "winamp" (password "pw") at
+// 127.0.0.1: nothing of a run reaches another destination by accident.
+void UseOnlyTheDatabase();
 
 // One run of the stand-in player with the real DLL: the playlist and script texts, and the lines
 // the player wrote. The player is stopped if it has not finished within timeoutMs.

@@ -297,13 +297,3 @@ std::vector<std::string> MariaDBServer::StoredTitlesHex() const {
 }
 
 void MariaDBServer::EmptyTable() const { Rows("TRUNCATE TABLE tolby.winamp_played"); }
-
-std::string Hex(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned char c : text) {
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  return hex;
-}

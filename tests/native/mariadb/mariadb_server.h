@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "hex.h"
+
 // The process's client option file. The library reads MYSQL_HOME when it starts, so the first use
 // of this comes before the first connection (it restarts the library if it was loaded already).
 class ClientOptions {
@@ -80,6 +82,3 @@ class MariaDBServer {
   int port_ = 0;
   int pid_ = -1;
 };
-
-// The bytes of text as upper-case hex, as MariaDB's HEX() writes them.
-std::string Hex(const std::string& text);

@@ -34,14 +34,7 @@ class DatabaseWithServer : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(port.empty()) << "run through tests/wine/servers/with_servers.sh, which starts the servers";
     ASSERT_TRUE(sql.Connected()) << sql.Error();
-    DeleteSettings();
-    // Nothing of this run may reach another destination.
-    SetDword("mIRC Active", 0);
-    SetDword("MSN Active", 0);
-    SetDword("MySQL Active", 1);
-    SetString("MySQL Server", "127.0.0.1");
-    SetString("MySQL UserName", "winamp");
-    SetString("MySQL Password", "pw");
+    UseOnlyTheDatabase();
     SetString("CSDebug", "viewer.example");
     dispatcher =
         std::make_unique<ChildProcess>("\"" + BinDir() + "\\dispatcher_standin.exe\" \"" + record + "\"");

@@ -52,13 +52,3 @@ std::string ServerSql::Value(const std::string& sql) {
   std::vector<std::string> rows;
   return Run(sql, &rows) && rows.size() == 1 ? rows[0] : std::string();
 }
-
-std::string Hex(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned char c : text) {
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  return hex;
-}

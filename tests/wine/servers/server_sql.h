@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "database/mysql.h"
+#include "hex.h"
 
 class ServerSql {
  public:
@@ -32,6 +33,3 @@ class ServerSql {
 
 // The name of the client library file the build made, as a Windows path.
 std::string BuiltClientLibrary();
-
-// The bytes of text as upper-case hex, as MariaDB's HEX() writes them.
-std::string Hex(const std::string& text);
