@@ -31,7 +31,7 @@ enum : int { kStatic = -1, kHelpLink = 200, kMailLink };
 enum class Kind { Label, Link, Check, Edit, Password, Memo, Group, Button, Tabs };
 
 // Position and size in pixels at 96 pixels per inch.
-struct ControlSpec {
+struct ControlLayout {
   int id;
   Kind kind;
   int left, top, width, height;
@@ -39,7 +39,7 @@ struct ControlSpec {
 };
 
 // In tab order; labels sit before the control they name.
-constexpr ControlSpec kTopControls[] = {
+constexpr ControlLayout kTopControls[] = {
     {btnSave, Kind::Button, 272, 365, 75, 25, "&Save Prefs"},
     {pgSkorrel, Kind::Tabs, 4, 4, 341, 354, nullptr},
     {kStatic, Kind::Label, 7, 362, 25, 13, "Help:"},
@@ -49,20 +49,20 @@ constexpr ControlSpec kTopControls[] = {
 };
 
 // Positions relative to the page's group box.
-constexpr ControlSpec kMsnControls[] = {
+constexpr ControlLayout kMsnControls[] = {
     {chkMSNActive, Kind::Check, 8, 16, 97, 17, "Active"},
     {chkMSNClear, Kind::Check, 8, 34, 233, 17, "Clear after each track finishes"},
     {kStatic, Kind::Label, 8, 76, 35, 13, "Format:"},
     {txtMSNFormat, Kind::Edit, 49, 73, 266, 21, "%artist% - %title%"},
     {chkMSNDefaultFormat, Kind::Check, 8, 52, 121, 17, "Default song format"},
 };
-constexpr ControlSpec kMircControls[] = {
+constexpr ControlLayout kMircControls[] = {
     {chkmIRCActive, Kind::Check, 8, 16, 97, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 57, 13, "DDE Name:"},
     {txtmIRCDDE, Kind::Edit, 72, 32, 243, 21, "mIRC"},
     {memmIRCCmd, Kind::Memo, 8, 59, 308, 38, "/ame is listening to %artist% - %title%"},
 };
-constexpr ControlSpec kMySqlControls[] = {
+constexpr ControlLayout kMySqlControls[] = {
     {chkMySQLActive, Kind::Check, 8, 16, 97, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
     {txtMySQLServer, Kind::Edit, 64, 32, 250, 21, ""},
@@ -74,7 +74,7 @@ constexpr ControlSpec kMySqlControls[] = {
     {memMySQLCmd, Kind::Memo, 64, 104, 250, 65, ""},
     {chkMySQLSSH, Kind::Check, 8, 176, 97, 17, "Use SSH tunnel"},
 };
-constexpr ControlSpec kSshControls[] = {
+constexpr ControlLayout kSshControls[] = {
     {chkSSHActive, Kind::Check, 8, 16, 57, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
     {txtSSHServer, Kind::Edit, 64, 32, 251, 21, ""},
@@ -83,20 +83,20 @@ constexpr ControlSpec kSshControls[] = {
     {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
     {txtSSHPassword, Kind::Password, 64, 80, 251, 21, ""},
 };
-constexpr ControlSpec kMiscControls[] = {
+constexpr ControlLayout kMiscControls[] = {
     {chkIgnore, Kind::Check, 8, 16, 233, 17, "Ignore file extensions: (comma separated list)"},
     {memExt, Kind::Memo, 8, 40, 305, 57, "avi,mpg,mpeg,wmv"},
 };
 
-struct PageSpec {
+struct PageLayout {
   const char* tab;
   const char* group;
   int groupHeight;
-  const ControlSpec* begin;
-  const ControlSpec* end;
+  const ControlLayout* begin;
+  const ControlLayout* end;
 };
 
-const PageSpec kPages[] = {
+const PageLayout kPages[] = {
     {"MSN Messenger", " MSN Messenger 7 Skorrel ", 102, std::begin(kMsnControls), std::end(kMsnControls)},
     {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
     {"MySQL", " MySQL database linkup ", 204, std::begin(kMySqlControls), std::end(kMySqlControls)},
@@ -159,6 +159,8 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
       return self->Handle(window, msg, wParam, lParam);
     } catch (const std::exception& e) {
       MessageBoxA(self->dialog_, e.what(), kErrorCaption, MB_OK | MB_ICONERROR);
+    } catch (...) {
+      MessageBoxA(self->dialog_, "Unexpected error", kErrorCaption, MB_OK | MB_ICONERROR);
     }
     return TRUE;
   }
@@ -166,7 +168,7 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
   INT_PTR Handle(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
       case WM_INITDIALOG:
-        if (!dialog_ || window == dialog_) {
+        if (!dialog_) {  // the pages' own come later, once the form exists
           dialog_ = window;
           Build();
           form_.FormShow();
@@ -243,13 +245,13 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     underlined.lfUnderline = TRUE;
     linkFont_.reset(CreateFontIndirectA(&underlined));
 
-    for (const ControlSpec& spec : kTopControls) Create(dialog_, spec, 0, 0);
+    for (const ControlLayout& item : kTopControls) Create(dialog_, item, 0, 0);
     const HWND tabs = controls_.at(pgSkorrel);
     for (int i = 0; i < static_cast<int>(std::size(kPages)); ++i) {
-      TCITEMA item{};
-      item.mask = TCIF_TEXT;
-      item.pszText = const_cast<char*>(kPages[i].tab);
-      SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
+      TCITEMA tabItem{};
+      tabItem.mask = TCIF_TEXT;
+      tabItem.pszText = const_cast<char*>(kPages[i].tab);
+      SendMessageA(tabs, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&tabItem));
     }
     // A page covers the tab control's display area and comes after it in tab order.
     RECT area;
@@ -257,24 +259,24 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     TabCtrl_AdjustRect(tabs, FALSE, &area);
     MapWindowPoints(tabs, dialog_, reinterpret_cast<POINT*>(&area), 2);
     const std::vector<DWORD> pageTemplate = DialogTemplate(WS_CHILD | DS_CONTROL, "");
-    for (const PageSpec& page : kPages) {
+    for (const PageLayout& page : kPages) {
       HWND sheet =
           CreateDialogIndirectParamA(instance_, reinterpret_cast<const DLGTEMPLATE*>(pageTemplate.data()),
                                      dialog_, Proc, reinterpret_cast<LPARAM>(this));
       SetWindowPos(sheet, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
       Create(sheet, {kStatic, Kind::Group, 0, 0, kGroupWidth, page.groupHeight, page.group}, 0, 0);
-      for (const ControlSpec* spec = page.begin; spec != page.end; ++spec)
-        Create(sheet, *spec, kGroupLeft, kGroupTop);
+      for (const ControlLayout* item = page.begin; item != page.end; ++item)
+        Create(sheet, *item, kGroupLeft, kGroupTop);
       pages_.push_back(sheet);
     }
     ShowPage();
   }
 
-  void Create(HWND parent, const ControlSpec& spec, int dx, int dy) {
+  void Create(HWND parent, const ControlLayout& item, int dx, int dy) {
     const char* windowClass = "BUTTON";
     DWORD style = WS_CHILD | WS_VISIBLE, exStyle = 0;
-    switch (spec.kind) {
+    switch (item.kind) {
       case Kind::Label:
         windowClass = "STATIC";
         break;
@@ -305,18 +307,18 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         break;
     }
     // Each page's group box is placed at the group's own offset.
-    const int left = spec.kind == Kind::Group ? kGroupLeft : spec.left + dx;
-    const int top = spec.kind == Kind::Group ? kGroupTop : spec.top + dy;
+    const int left = item.kind == Kind::Group ? kGroupLeft : item.left + dx;
+    const int top = item.kind == Kind::Group ? kGroupTop : item.top + dy;
     HWND control =
-        CreateWindowExA(exStyle, windowClass, spec.text ? spec.text : "", style, Scale(left), Scale(top),
-                        Scale(spec.width), Scale(spec.height), parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
-    const HFONT font = spec.kind == Kind::Link ? linkFont_.get() : font_;
+        CreateWindowExA(exStyle, windowClass, item.text ? item.text : "", style, Scale(left), Scale(top),
+                        Scale(item.width), Scale(item.height), parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)), instance_, nullptr);
+    const HFONT font = item.kind == Kind::Link ? linkFont_.get() : font_;
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    if (spec.kind == Kind::Label || spec.kind == Kind::Link || spec.kind == Kind::Check)
-      GrowToFit(control, font, spec.kind == Kind::Check);
-    if (spec.kind == Kind::Password) SendMessageA(control, EM_SETPASSWORDCHAR, '*', 0);
-    if (spec.id != kStatic) controls_[spec.id] = control;
+    if (item.kind == Kind::Label || item.kind == Kind::Link || item.kind == Kind::Check)
+      GrowToFit(control, font, item.kind == Kind::Check);
+    if (item.kind == Kind::Password) SendMessageA(control, EM_SETPASSWORDCHAR, '*', 0);
+    if (item.id != kStatic) controls_[item.id] = control;
   }
 
   // A caption is never cut: where the font in use is wider than the one the layout was drawn
