@@ -18,9 +18,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "log_packet_decoder.h"
 #include "standin_win32.h"
 
 namespace {
@@ -30,32 +30,6 @@ constexpr const char* kCaption = "CodeSite Dispatcher";
 
 RecordFile record;
 
-std::uint32_t Int(const unsigned char* block, std::size_t offset) {
-  return block[offset] | block[offset + 1] << 8 | block[offset + 2] << 16 |
-         static_cast<std::uint32_t>(block[offset + 3]) << 24;
-}
-
-std::string Slot(const unsigned char* block, std::size_t offset, std::size_t size) {
-  const char* text = reinterpret_cast<const char*>(block + offset);
-  return std::string(text, strnlen(text, size));
-}
-
-std::string Escaped(const unsigned char* text, std::size_t n) {
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char c = static_cast<char>(text[i]);
-    if (c == '\\')
-      out += "\\\\";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
 void Record(const std::string& line) {
   record.Line(line);
   std::printf("%s\n", line.c_str());
@@ -63,27 +37,7 @@ void Record(const std::string& line) {
 }
 
 void OnCopyData(const COPYDATASTRUCT& data) {
-  const auto* block = static_cast<const unsigned char*>(data.lpData);
-  std::string line =
-      "dispatcher: dwData=" + std::to_string(data.dwData) + " cbData=" + std::to_string(data.cbData);
-  if (data.cbData < 220 || !block) {
-    Record(line + " short");
-    return;
-  }
-  const std::uint32_t n = Int(block, 16), m = Int(block, 20);
-  const bool sized = std::uint64_t{n} + m + 220 == data.cbData;
-  char color[9];
-  std::snprintf(color, sizeof color, "%08lX", static_cast<unsigned long>(Int(block, 172)));
-  line = "dispatcher: type=" + std::to_string(static_cast<std::int32_t>(Int(block, 0))) +
-         " dwData=" + std::to_string(data.dwData) + " cbData=" + std::to_string(data.cbData) +
-         " n=" + std::to_string(n) + " m=" + std::to_string(m) + " size=" + (sized ? "ok" : "bad") +
-         " pid=" + std::to_string(Int(block, 24)) + " tid=" + std::to_string(Int(block, 28)) +
-         " day=" + std::to_string(Int(block, 8)) + " ms=" + std::to_string(Int(block, 4)) +
-         " bias=" + std::to_string(static_cast<std::int32_t>(Int(block, 12))) + " id=" + Slot(block, 32, 42) +
-         " computer=" + Slot(block, 74, 16) + " app=" + Slot(block, 90, 41) +
-         " category=" + Slot(block, 131, 41) + " color=" + color +
-         " text=" + (sized ? Escaped(block + 217, n) : std::string());
-  Record(line);
+  Record(LogPacketRecordLine(data.dwData, static_cast<const std::uint8_t*>(data.lpData), data.cbData));
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
