@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "diag/CSIntf.h"
+#include "fuzz/check.h"
 #include "tools/log_packet_decoder.h"
 
 namespace {
@@ -65,15 +66,6 @@ std::string InSlot(const std::string& text, std::size_t slot) {
 
 }  // namespace
 
-// Names the broken field when a run stops.
-#define Check(ok)                                  \
-  do {                                             \
-    if (!(ok)) {                                   \
-      std::fprintf(stderr, "mismatch: %s\n", #ok); \
-      std::abort();                                \
-    }                                              \
-  } while (false)
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   LogPacketRecordLine(0, data, size);
 
@@ -105,30 +97,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   };
   const std::string sent[] = {cut(destination.empty() ? "Viewer" : destination), cut(text), ""};
   const std::int32_t types[] = {41, 0, 42};
-  Check(f.sent.size() == 3);
+  FUZZ_CHECK(f.sent.size() == 3);
   const std::string id = GuidToString(f.guid);
-  Check(id.size() == 38 && id.front() == '{' && id.back() == '}');
+  FUZZ_CHECK(id.size() == 38 && id.front() == '{' && id.back() == '}');
   const std::string computer = f.computer && f.computer->size() <= 15 ? InSlot(*f.computer, 16) : "";
   std::string app = f.executable.substr(f.executable.find_last_of("\\/:") + 1);
   app = app.substr(0, app.rfind('.'));
   for (std::size_t i = 0; i < 3; ++i) {
     const std::vector<std::uint8_t>& block = f.sent[i].block;
     const std::optional<DecodedLogPacket> p = DecodeLogPacket(block.data(), block.size());
-    Check(p && p->sized && f.sent[i].dwData == static_cast<std::uintptr_t>(types[i]));
-    Check(p->type == types[i] && p->text == sent[i] && p->textLength == sent[i].size() &&
-          p->extraLength == 0);
-    Check(block[217 + sent[i].size()] == 0 && block[218 + sent[i].size()] == 0 &&
-          block[219 + sent[i].size()] == 0);
-    Check(p->timeOfDayMs ==
-          static_cast<std::uint32_t>(((f.now.hour * 60 + f.now.minute) * 60 + f.now.second) * 1000 +
-                                     f.now.millisecond));
-    Check(p->day == ReferenceDay(f.now.year, f.now.month, f.now.day));
-    Check(p->bias == f.bias && p->processId == f.pid && p->threadId == f.tid);
-    Check(p->connectionId == id && p->category.empty() && p->categoryColor == 0xFF000005 &&
-          p->objectName.empty());
+    FUZZ_CHECK(p && p->sized && f.sent[i].dwData == static_cast<std::uintptr_t>(types[i]));
+    FUZZ_CHECK(p->type == types[i] && p->text == sent[i] && p->textLength == sent[i].size() &&
+               p->extraLength == 0);
+    FUZZ_CHECK(block[217 + sent[i].size()] == 0 && block[218 + sent[i].size()] == 0 &&
+               block[219 + sent[i].size()] == 0);
+    FUZZ_CHECK(p->timeOfDayMs ==
+               static_cast<std::uint32_t>(((f.now.hour * 60 + f.now.minute) * 60 + f.now.second) * 1000 +
+                                          f.now.millisecond));
+    FUZZ_CHECK(p->day == ReferenceDay(f.now.year, f.now.month, f.now.day));
+    FUZZ_CHECK(p->bias == f.bias && p->processId == f.pid && p->threadId == f.tid);
+    FUZZ_CHECK(p->connectionId == id && p->category.empty() && p->categoryColor == 0xFF000005 &&
+               p->objectName.empty());
     // The open packet goes before the names are fetched.
-    Check(p->computerName == (i == 0 ? "" : computer));
-    Check(p->applicationName == (i == 0 ? "" : InSlot(app, 41)));
+    FUZZ_CHECK(p->computerName == (i == 0 ? "" : computer));
+    FUZZ_CHECK(p->applicationName == (i == 0 ? "" : InSlot(app, 41)));
   }
   return 0;
 }
