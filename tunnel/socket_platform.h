@@ -18,7 +18,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #endif
 
 #include "runtime/handle.h"
@@ -152,20 +154,36 @@ inline int ResolverError(int result) {
   }
 }
 
+// A signal caught by the process interrupts a blocking call without anything having happened to
+// the socket; Winsock knows no such thing, so here the call is simply made again.
+template <typename Call>
+inline auto RetryInterrupted(Call call) {
+  for (;;) {
+    const auto result = call();
+    if (result != -1 || errno != EINTR) return result;
+  }
+}
+
 inline int CloseSocket(socket_t s) { return close(s); }
 // Not inherited by programs the process starts.
 inline socket_t OpenSocket(int family, int type, int protocol) {
   return socket(family, type | SOCK_CLOEXEC, protocol);
 }
 inline socket_t AcceptSocket(socket_t s, sockaddr* address, socklen_type* length) {
-  return accept4(s, address, length, SOCK_CLOEXEC);
+  const socklen_type room = *length;
+  return RetryInterrupted([&] {
+    *length = room;
+    return accept4(s, address, length, SOCK_CLOEXEC);
+  });
 }
 // A peer that is gone shows as an error, not as a signal that ends the process.
 inline int SendSome(socket_t s, const char* data, int length) {
-  return static_cast<int>(send(s, data, static_cast<std::size_t>(length), MSG_NOSIGNAL));
+  return static_cast<int>(
+      RetryInterrupted([&] { return send(s, data, static_cast<std::size_t>(length), MSG_NOSIGNAL); }));
 }
 inline int RecvSome(socket_t s, char* data, int length) {
-  return static_cast<int>(recv(s, data, static_cast<std::size_t>(length), 0));
+  return static_cast<int>(
+      RetryInterrupted([&] { return recv(s, data, static_cast<std::size_t>(length), 0); }));
 }
 inline int PendingInput(socket_t s, std::int32_t& count) {
   int n = 0;
@@ -195,7 +213,14 @@ inline int WaitSockets(SocketWait* sockets, std::size_t count, std::int32_t time
     polls[i].fd = static_cast<int>(sockets[i].handle);
     polls[i].events = static_cast<short>((sockets[i].read ? POLLIN : 0) | (sockets[i].write ? POLLOUT : 0));
   }
-  const int result = poll(polls, count, timeoutMs < 0 ? -1 : timeoutMs);
+  // An interrupted wait goes on for what is left of its time.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int result = RetryInterrupted([&] {
+    if (timeoutMs < 0) return poll(polls, count, -1);
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return poll(polls, count, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+  });
   for (std::size_t i = 0; i < count; ++i) {
     const short got = result > 0 ? polls[i].revents : 0;
     sockets[i].readable = sockets[i].read && (got & (POLLIN | POLLHUP | POLLERR));

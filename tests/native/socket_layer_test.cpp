@@ -5,6 +5,11 @@
 
 #include <string>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/time.h>
+#endif
+
 #include "tunnel/blcksock.h"
 
 namespace {
@@ -150,5 +155,36 @@ TEST(TTCPBlockSocket, AcceptOnASocketThatDoesNotListenFails) {
   EXPECT_EQ(socket.Accept(), kInvalidSocket);
   EXPECT_NE(socket.LastErrorCode(), 0);
 }
+
+#ifndef _WIN32
+// Where the peer's byte comes from: a handler may only touch what is reachable without a context.
+socket_t signalWriter = kInvalidSocket;
+
+// Found by the relay's fuzz target: the fuzzer's own timer signal, landing in a relay's send, made
+// it record 10004 and drop the connection. A caught signal is no failure of the socket.
+TEST(TTCPBlockSocket, ASignalDuringAWaitOrAReceiveIsNotAnError) {
+  Connection c;
+  signalWriter = c.client.SocketHandle();
+  // No SA_RESTART: the interrupted call returns, as it does under any handler installed that way.
+  struct sigaction writeOnAlarm = {};
+  struct sigaction previous = {};
+  writeOnAlarm.sa_handler = [](int) { (void)send(signalWriter, "x", 1, MSG_NOSIGNAL); };
+  ASSERT_EQ(sigaction(SIGALRM, &writeOnAlarm, &previous), 0);
+  // The signal is the event the calls wait for, so its timing only decides whether it interrupts.
+  const itimerval once{{0, 0}, {0, 50000}};
+  char byte = 0;
+
+  ASSERT_EQ(setitimer(ITIMER_REAL, &once, nullptr), 0);
+  EXPECT_TRUE(c.server.CanRead(-1));
+  EXPECT_EQ(c.server.LastErrorCode(), 0);
+  EXPECT_EQ(c.server.RecvBytes(&byte, 1), 1);
+
+  ASSERT_EQ(setitimer(ITIMER_REAL, &once, nullptr), 0);
+  EXPECT_EQ(c.server.RecvBytes(&byte, 1), 1);
+  EXPECT_EQ(c.server.LastErrorCode(), 0);
+  EXPECT_EQ(byte, 'x');
+  sigaction(SIGALRM, &previous, nullptr);
+}
+#endif
 
 }  // namespace
