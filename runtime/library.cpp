@@ -16,6 +16,15 @@ Library Library::Load(const std::string& fileName) {
 #endif
 }
 
+Library Library::LoadPath(const std::string& path) {
+#ifdef _WIN32
+  // Undefined for a bare name, so only here.
+  return Library(reinterpret_cast<void*>(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
+#else
+  return Load(path);
+#endif
+}
+
 Library::Library(Library&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
 
 Library& Library::operator=(Library&& other) noexcept {

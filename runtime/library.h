@@ -7,6 +7,8 @@ class Library {
   Library() = default;
   // Loads the library with the system's usual search order; an empty Library when it fails.
   static Library Load(const std::string& fileName);
+  // Loads the library at a full path; the libraries it needs are looked for beside it first.
+  static Library LoadPath(const std::string& path);
 
   Library(Library&& other) noexcept;
   Library& operator=(Library&& other) noexcept;

@@ -7,6 +7,19 @@ TThread::~TThread() {
   }
 }
 
+void TThread::Terminate() noexcept {
+  {
+    std::lock_guard<std::mutex> guard(terminateLock_);
+    terminated_.store(true);
+  }
+  terminateSignal_.notify_all();
+}
+
+bool TThread::WaitTerminated(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> guard(terminateLock_);
+  return terminateSignal_.wait_for(guard, limit, [this] { return terminated_.load(); });
+}
+
 void TThread::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void TThread::WaitFor() {

@@ -3,7 +3,10 @@
 // A thread either has an owner that terminates and waits for it, or owns itself and is freed
 // when Execute returns (free-on-terminate).
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <thread>
 
@@ -17,8 +20,10 @@ class TThread {
 
   // Starts an owned thread.
   void Start();
-  void Terminate() noexcept { terminated_.store(true); }
+  void Terminate() noexcept;
   bool Terminated() const noexcept { return terminated_.load(); }
+  // Waits until Terminate is called or limit has passed; true when terminated.
+  bool WaitTerminated(std::chrono::milliseconds limit);
   void WaitFor();
 
   // Starts a thread that owns itself and is destroyed on its own thread when Execute returns.
@@ -33,6 +38,8 @@ class TThread {
   void Run() noexcept;
 
   std::atomic<bool> terminated_{false};
+  std::mutex terminateLock_;
+  std::condition_variable terminateSignal_;
   std::thread thread_;
 };
 

@@ -1,6 +1,7 @@
 #include "tunnel/blcksock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -255,11 +256,41 @@ void TBlockSocket::Connect(const std::string& ip, const std::string& port) {
   socklen_type length = 0;
   lastErrorCode_ = Resolve(ip, port, address, length);
   if (lastErrorCode_ == 0 && CreateSocket(address.ss_family)) {
-    SockCheck(connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), length));
+    if (ConnectInterrupted) {
+      lastErrorCode_ = ConnectInterruptibly(address, length);
+    } else {
+      SockCheck(connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), length));
+    }
     if (lastErrorCode_ == 0) ReadAddresses();
     readAhead_.clear();
   }
   ExceptCheck();
+}
+
+int TBlockSocket::ConnectInterruptibly(const sockaddr_storage& address, socklen_type length) {
+  // Short enough that a quit waiting for this connect hardly notices it.
+  constexpr std::int32_t kStepMs = 50;
+  constexpr int kInterrupted = 10004;
+  if (ConnectInterrupted()) return kInterrupted;
+  if (SetBlocking(socket_.get(), false) != 0) return SocketLastError();
+  int outcome = 0;
+  if (connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    outcome = SocketLastError();
+    while (outcome == kConnectInProgress) {
+      SocketWait wait{static_cast<std::uintptr_t>(socket_.get())};
+      wait.write = true;
+      const int ready = WaitSockets(&wait, 1, kStepMs);
+      if (ready < 0) {
+        outcome = SocketLastError();
+      } else if (ready > 0) {
+        outcome = ConnectOutcome(socket_.get());
+      } else if (ConnectInterrupted()) {
+        outcome = kInterrupted;
+      }
+    }
+  }
+  if (SetBlocking(socket_.get(), true) != 0 && outcome == 0) outcome = SocketLastError();
+  return outcome;
 }
 
 bool TBlockSocket::WaitReady(bool write, std::int32_t timeoutMs) {
@@ -518,18 +549,26 @@ std::int32_t TTCPBlockSocket::RecvOnce(char* data, std::int32_t length) {
   return count;
 }
 
-void TTCPBlockSocket::CloseConnection() {
+void TTCPBlockSocket::FinishConnection() {
   if (plug_->SecurityActive()) plug_->EndSecurity();
-  if (SocketHandle() != kInvalidSocket) {
-    shutdown(SocketHandle(), kShutSend);
-    // Discards what is already there without waiting for more, so the close is orderly.
-    try {
-      do {
-        RecvAvailable(0);
-      } while (LastErrorCode() == 0);
-    } catch (const std::exception&) {
-    }
-    SetLastError(0);
+  if (finished_ || SocketHandle() == kInvalidSocket) return;
+  finished_ = true;
+  shutdown(SocketHandle(), kShutSend);
+  // Discards what is already there without waiting for more, so the close is orderly. A peer that
+  // keeps sending is given a moment, not for ever.
+  constexpr auto kDrainLimit = std::chrono::seconds(1);
+  const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
+  try {
+    do {
+      RecvAvailable(0);
+    } while (LastErrorCode() == 0 && std::chrono::steady_clock::now() < deadline);
+  } catch (const std::exception&) {
   }
+  SetLastError(0);
+}
+
+void TTCPBlockSocket::CloseConnection() {
+  FinishConnection();
   AbortConnection();
+  finished_ = false;
 }

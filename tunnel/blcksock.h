@@ -11,6 +11,7 @@
 // status hooks.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -57,6 +58,9 @@ class TBlockSocket {
   bool StopFlag = false;
   // SF_Any lets each Bind or Connect choose from the address.
   TSocketFamily Family = TSocketFamily::SF_Any;
+  // When set, Connect waits for the connection in short steps and asks this between them; true
+  // gives up at once with 10004. Without it Connect blocks for as long as the system tries.
+  std::function<bool()> ConnectInterrupted;
 
   socket_t SocketHandle() const noexcept { return socket_.get(); }
   // Adopts a handle, such as one that Accept returned; this object closes it from then on.
@@ -84,7 +88,8 @@ class TBlockSocket {
   // The accepted connection's handle, not wrapped, or kInvalidSocket; the peer's address goes into
   // this object's remote address.
   socket_t Accept();
-  // Plain TCP connection with name resolution; blocks until it stands or the system gives up.
+  // Plain TCP connection with name resolution; blocks until it stands, the system gives up, or
+  // ConnectInterrupted says so.
   void Connect(const std::string& ip, const std::string& port);
   // Timeout in milliseconds: -1 waits without limit, 0 only looks.
   bool CanRead(std::int32_t timeoutMs);
@@ -102,6 +107,9 @@ class TBlockSocket {
   void SendByteString(const std::string& data);
   // Shuts down sending, discards input already there, closes. The object can make a new socket.
   virtual void CloseConnection();
+  // Records an error found outside the socket's own calls, such as a failed wait, so that the
+  // caller's next check sees it.
+  void Fail(std::int32_t code) { lastErrorCode_ = code; }
   // Closes at once.
   void AbortConnection();
 
@@ -137,6 +145,7 @@ class TBlockSocket {
               socklen_type& length);
   void ReadAddresses();
   bool WaitReady(bool write, std::int32_t timeoutMs);
+  int ConnectInterruptibly(const sockaddr_storage& address, socklen_type length);
 
   unique_socket socket_;
   std::int32_t lastErrorCode_ = 0;
@@ -229,6 +238,9 @@ class TTCPBlockSocket : public TBlockSocket {
   // the plug's own code and text in the plug.
   void StartSecurity();
   std::int32_t PendingBytes() override;
+  // Ends the plug, shuts down sending and discards what the peer still sends, for a short while at
+  // most, so that the close that follows is orderly rather than a reset. Idempotent.
+  void FinishConnection();
   void CloseConnection() override;
 
  protected:
@@ -239,4 +251,5 @@ class TTCPBlockSocket : public TBlockSocket {
 
  private:
   std::unique_ptr<TCustomSSL> plug_;
+  bool finished_ = false;
 };

@@ -15,6 +15,20 @@ typedef struct _LIBSSH2_CHANNEL LIBSSH2_CHANNEL;
 // The library's ssize_t: as wide as a pointer on every system it builds for.
 using libssh2_ssize_t = std::ptrdiff_t;
 
+// Keyboard-interactive prompts and answers, opaque here like the session (a prompt's layout differs
+// between library versions); an answer is written through KbdintAnswer, whose layout is the same in
+// all of them. The library frees an answer's text with the session's own free function.
+typedef struct _LIBSSH2_USERAUTH_KBDINT_PROMPT LIBSSH2_USERAUTH_KBDINT_PROMPT;
+typedef struct _LIBSSH2_USERAUTH_KBDINT_RESPONSE LIBSSH2_USERAUTH_KBDINT_RESPONSE;
+struct KbdintAnswer {
+  char* text;
+  unsigned int length;
+};
+using LibSSH2PromptAnswerer = void (*)(const char* name, int nameLength, const char* instruction,
+                                       int instructionLength, int promptCount,
+                                       const LIBSSH2_USERAUTH_KBDINT_PROMPT* prompts,
+                                       LIBSSH2_USERAUTH_KBDINT_RESPONSE* answers, void** abstract);
+
 namespace ssh2 {
 constexpr int kErrorAlloc = -6;
 constexpr int kErrorTimeout = -9;
@@ -52,6 +66,11 @@ constexpr int kCallbackRecv = 6;
     (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* password,    \
      unsigned int password_len,                                                                           \
      void (*passwd_change_cb)(LIBSSH2_SESSION * session, char** newpw, int* newpw_len, void** abstract))) \
+  X(char*, libssh2_userauth_list,                                                                         \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len))                         \
+  X(int, libssh2_userauth_keyboard_interactive_ex,                                                        \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len,                          \
+     LibSSH2PromptAnswerer response_callback))                                                            \
   X(LIBSSH2_CHANNEL*, libssh2_channel_open_ex,                                                            \
     (LIBSSH2_SESSION * session, const char* channel_type, unsigned int channel_type_len,                  \
      unsigned int window_size, unsigned int packet_size, const char* message, unsigned int message_len))  \
@@ -84,6 +103,8 @@ void UnloadLibSSH2();
 // Opens the library file: "libssh2.dll" on Windows, beside the plug-in first and then on the
 // usual search path; "libssh2.so.1" elsewhere.
 Library OpenLibSSH2File();
+// Where OpenLibSSH2File looks, in order, for the log line that says it found nothing.
+std::string LibSSH2Places();
 using LibSSH2Opener = Library (*)();
 // Replaces how the file is opened, for tests. Returns the previous opener. Call only while no
 // thread is loading.

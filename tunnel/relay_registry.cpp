@@ -1,37 +1,44 @@
 #include "tunnel/relay_registry.h"
 
-RelayRegistry::Membership::Membership(RelayRegistry& registry) : registry_(registry) {
-  std::lock_guard<std::mutex> guard(registry_.lock_);
-  entry_ = registry_.relays_.emplace(registry_.relays_.end());
+RelayRegistry::Membership::Membership(RelayRegistry& registry) : state_(registry.state_) {
+  std::lock_guard<std::mutex> guard(state_->lock);
+  entry_ = state_->relays.emplace(state_->relays.end());
 }
 
 RelayRegistry::Membership::~Membership() {
-  std::lock_guard<std::mutex> guard(registry_.lock_);
-  registry_.relays_.erase(entry_);
-  registry_.left_.notify_all();
+  std::lock_guard<std::mutex> guard(state_->lock);
+  state_->relays.erase(entry_);
+  state_->left.notify_all();
 }
 
 void RelayRegistry::Membership::Watch(socket_t local, socket_t ssh) {
-  std::lock_guard<std::mutex> guard(registry_.lock_);
-  *entry_ = Sockets{local, ssh};
-  if (registry_.ending_) ShutDown(*entry_);
+  std::lock_guard<std::mutex> guard(state_->lock);
+  entry_->local = local;
+  entry_->ssh = ssh;
+  if (entry_->ended) ShutDown(*entry_);
 }
 
-void RelayRegistry::EndAll() {
-  std::unique_lock<std::mutex> guard(lock_);
-  ending_ = true;
-  for (const Sockets& sockets : relays_) ShutDown(sockets);
-  left_.wait(guard, [this] { return relays_.empty(); });
-  ending_ = false;
+bool RelayRegistry::Membership::Ended() {
+  std::lock_guard<std::mutex> guard(state_->lock);
+  return entry_->ended;
+}
+
+bool RelayRegistry::EndAll(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> guard(state_->lock);
+  for (Entry& entry : state_->relays) {
+    entry.ended = true;
+    ShutDown(entry);
+  }
+  return state_->left.wait_for(guard, limit, [this] { return state_->relays.empty(); });
 }
 
 std::size_t RelayRegistry::Count() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return relays_.size();
+  std::lock_guard<std::mutex> guard(state_->lock);
+  return state_->relays.size();
 }
 
-void RelayRegistry::ShutDown(const Sockets& sockets) {
+void RelayRegistry::ShutDown(const Entry& entry) {
   // Only shut down, never closed here: the relay still owns the handles and closes them itself.
-  if (sockets.local != kInvalidSocket) shutdown(sockets.local, kShutBoth);
-  if (sockets.ssh != kInvalidSocket) shutdown(sockets.ssh, kShutBoth);
+  if (entry.local != kInvalidSocket) shutdown(entry.local, kShutBoth);
+  if (entry.ssh != kInvalidSocket) shutdown(entry.ssh, kShutBoth);
 }

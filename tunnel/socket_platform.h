@@ -10,6 +10,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -60,6 +61,12 @@ inline int PendingInput(socket_t s, std::int32_t& count) {
   return result;
 }
 
+inline int SetBlocking(socket_t s, bool blocking) {
+  u_long nonBlocking = blocking ? 0 : 1;
+  return ioctlsocket(s, FIONBIO, &nonBlocking);
+}
+inline constexpr int kConnectInProgress = 10035;  // a non-blocking connect under way
+
 // Winsock must be started before the first socket and may be stopped after the last.
 inline bool StartSocketLibrary() {
   WSADATA data;
@@ -72,21 +79,26 @@ inline constexpr bool kCanAcknowledgeAtOnce = false;
 inline void AcknowledgeAtOnce(socket_t) {}
 
 // Waits until a socket is ready as asked, or the limit passes (-1: no limit). Returns how many are
-// ready, 0 on time-out, -1 on error (see SocketLastError).
+// ready, 0 on time-out, -1 on error (see SocketLastError). A failed connect, which Winsock reports
+// only in the exception set, counts as ready as well, so the next call reports it.
 inline int WaitSockets(SocketWait* sockets, std::size_t count, std::int32_t timeoutMs) {
-  fd_set reads, writes;
+  fd_set reads, writes, failures;
   FD_ZERO(&reads);
   FD_ZERO(&writes);
+  FD_ZERO(&failures);
   for (std::size_t i = 0; i < count; ++i) {
     if (sockets[i].read) FD_SET(static_cast<socket_t>(sockets[i].handle), &reads);
-    if (sockets[i].write) FD_SET(static_cast<socket_t>(sockets[i].handle), &writes);
+    if (sockets[i].write) {
+      FD_SET(static_cast<socket_t>(sockets[i].handle), &writes);
+      FD_SET(static_cast<socket_t>(sockets[i].handle), &failures);
+    }
   }
   timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  const int result = select(0, &reads, &writes, nullptr, timeoutMs < 0 ? nullptr : &limit);
+  const int result = select(0, &reads, &writes, &failures, timeoutMs < 0 ? nullptr : &limit);
   for (std::size_t i = 0; i < count; ++i) {
     const socket_t s = static_cast<socket_t>(sockets[i].handle);
     sockets[i].readable = result > 0 && sockets[i].read && FD_ISSET(s, &reads);
-    sockets[i].writable = result > 0 && sockets[i].write && FD_ISSET(s, &writes);
+    sockets[i].writable = result > 0 && sockets[i].write && (FD_ISSET(s, &writes) || FD_ISSET(s, &failures));
   }
   return result;
 }
@@ -192,6 +204,13 @@ inline int PendingInput(socket_t s, std::int32_t& count) {
   return result;
 }
 
+inline int SetBlocking(socket_t s, bool blocking) {
+  const int flags = fcntl(s, F_GETFL);
+  if (flags < 0) return -1;
+  return fcntl(s, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+}
+inline constexpr int kConnectInProgress = 10036;  // a non-blocking connect under way
+
 inline bool StartSocketLibrary() { return true; }
 inline void StopSocketLibrary() {}
 
@@ -230,6 +249,18 @@ inline int WaitSockets(SocketWait* sockets, std::size_t count, std::int32_t time
 }
 
 #endif
+
+// The outcome of a non-blocking connect once the socket is ready: 0 or a Winsock error number.
+inline int ConnectOutcome(socket_t s) {
+  int error = 0;
+  socklen_type length = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return SocketLastError();
+#ifdef _WIN32
+  return error;
+#else
+  return WinsockCode(error);
+#endif
+}
 
 using socket_traits = handle_traits<socket_t, &CloseSocket, kInvalidSocket>;
 using unique_socket = unique_handle<socket_traits>;

@@ -2,8 +2,7 @@
 
 #include <utility>
 
-#include "tunnel/blcksock.h"
-#include "tunnel/ssl_libssh2.h"
+#include "diag/globals.h"
 #include "tunnel/thread_sshproxylistener.h"
 
 SSHTunnel::SSHTunnel(std::string listenPort) : listenPort_(std::move(listenPort)) {}
@@ -11,14 +10,12 @@ SSHTunnel::SSHTunnel(std::string listenPort) : listenPort_(std::move(listenPort)
 SSHTunnel::~SSHTunnel() { Stop(); }
 
 void SSHTunnel::StartLibrary() {
-  if (!libraryStarted_) libraryStarted_ = StartLibSSH2();
+  if (!libraries_) libraries_.emplace();
 }
 
 void SSHTunnel::StartListener(const TunnelSettings& settings) {
   StopListener();
-  listener_ = std::make_unique<TThreadSSHProxyListener>(settings.sshServer, settings.sshUserName,
-                                                        settings.sshPassword, settings.tunnelTarget, relays_,
-                                                        listenPort_);
+  listener_ = std::make_unique<TThreadSSHProxyListener>(settings, relays_, listenPort_);
   // The player may start a track, and so a database connection to the listener, right after Init:
   // a connection made before the socket listens would be refused and its row lost. A listener
   // thread that never gets there must not hang the player, hence the limit.
@@ -35,9 +32,10 @@ void SSHTunnel::StopListener() {
 unsigned short SSHTunnel::ListeningPort() { return listener_ ? listener_->ListeningPort() : 0; }
 
 void SSHTunnel::Stop() {
+  // The listener takes up to one accept wait; with this the whole stays well under two seconds.
+  constexpr auto kRelayEndLimit = std::chrono::milliseconds(700);
   StopListener();
-  relays_.EndAll();
-  if (libraryStarted_) StopLibSSH2();
-  libraryStarted_ = false;
-  StopSocketInterface();
+  if (!relays_.EndAll(kRelayEndLimit))
+    LogDebug("SSHTunnel.Stop - a relay is still looking up its server's name; it ends when the lookup does");
+  libraries_.reset();
 }

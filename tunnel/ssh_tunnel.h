@@ -1,20 +1,15 @@
 #pragma once
-// The tunnel as the module drives it: libssh2 started once, at most one listener, and every relay
-// ended and waited for before the module goes.
+// The tunnel as the module drives it: a use of libssh2 and the socket library, at most one
+// listener, and every relay ended before the module goes.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tunnel/relay_registry.h"
+#include "tunnel/tunnel_libraries.h"
+#include "tunnel/tunnel_settings.h"
 
 class TThreadSSHProxyListener;
-
-struct TunnelSettings {
-  std::string sshServer;
-  std::string sshUserName;
-  std::string sshPassword;
-  // The database host as the SSH server sees it; empty when the database does not use the tunnel.
-  std::string tunnelTarget;
-};
 
 class SSHTunnel {
  public:
@@ -24,7 +19,8 @@ class SSHTunnel {
   SSHTunnel(const SSHTunnel&) = delete;
   SSHTunnel& operator=(const SSHTunnel&) = delete;
 
-  // Loads and starts libssh2, before any relay exists; without it relays fail to start security.
+  // Takes a use of libssh2 (loading and starting it if none is held), before any relay exists;
+  // without it relays fail to start security.
   void StartLibrary();
   // Replaces a running listener: the old one is stopped first, so the port is free again. Returns
   // once the new one listens (or failed to), so connections made right after are not refused.
@@ -34,7 +30,8 @@ class SSHTunnel {
   bool ListenerActive() const { return listener_ != nullptr; }
   // The running listener's port, once it listens; 0 when none runs or it could not listen.
   unsigned short ListeningPort();
-  // Stops the listener, ends every relay and waits for each, then ends libssh2 and Winsock.
+  // Stops the listener, ends every relay and waits a moment for each, then lets go of the
+  // libraries. Quick whatever the relays do: one still in a name lookup is left to end by itself.
   void Stop();
 
   RelayRegistry& Relays() { return relays_; }
@@ -43,5 +40,5 @@ class SSHTunnel {
   std::string listenPort_;
   RelayRegistry relays_;
   std::unique_ptr<TThreadSSHProxyListener> listener_;
-  bool libraryStarted_ = false;
+  std::optional<TunnelLibraries> libraries_;
 };

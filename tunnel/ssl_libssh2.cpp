@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "diag/globals.h"
 
@@ -69,26 +71,56 @@ void AppendString(std::string& out, const std::string& text) {
 }
 
 // The direct-tcpip request: target host and port, then the originator, which no server checks.
-std::string DirectTcpipRequest(const std::string& target) {
-  std::string host = target;
-  std::uint32_t port = 0;
-  if (const std::size_t colon = target.rfind(':'); colon != std::string::npos) {
-    host = target.substr(0, colon);
-    port = static_cast<std::uint32_t>(std::strtoul(target.c_str() + colon + 1, nullptr, 10));
-  }
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+std::string DirectTcpipRequest(const std::string& host, const std::string& port) {
   std::string request;
   AppendString(request, host);
-  AppendUint32(request, port);
+  AppendUint32(request, static_cast<std::uint32_t>(std::strtoul(port.c_str(), nullptr, 10)));
   AppendString(request, "127.0.0.1");
   AppendUint32(request, 22);
   return request;
 }
 
+// The session's memory comes from this module, so that an answer this module allocates is freed by
+// the library with the same allocator, whatever run-time library each was built with.
+void* Allocate(std::size_t size, void**) { return std::malloc(size); }
+void Release(void* block, void**) { std::free(block); }
+void* Reallocate(void* block, std::size_t size, void**) { return std::realloc(block, size); }
+
+// Whether the comma-separated method list names method.
+bool Offers(const char* methods, std::string_view method) {
+  std::string_view rest = methods ? methods : "";
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    if (rest.substr(0, comma) == method) return true;
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+// Every prompt of a keyboard-interactive login is answered with the password: PAM's usual single
+// "Password:" prompt among them.
+void AnswerWithPassword(const char*, int, const char*, int, int promptCount, const LIBSSH2_USERAUTH_KBDINT_PROMPT*,
+                        LIBSSH2_USERAUTH_KBDINT_RESPONSE* answers, void** abstract) {
+  const std::string& password = static_cast<TSSLLibSSH2*>(*abstract)->Password;
+  auto* out = reinterpret_cast<KbdintAnswer*>(answers);
+  for (int i = 0; i < promptCount; ++i) {
+    out[i].text = static_cast<char*>(std::malloc(password.size() + 1));
+    out[i].length = 0;
+    if (!out[i].text) continue;
+    std::memcpy(out[i].text, password.c_str(), password.size() + 1);
+    out[i].length = static_cast<unsigned>(password.size());
+  }
+}
+
 }  // namespace
 
 bool StartLibSSH2() {
-  if (!LoadLibSSH2()) return false;
+  if (!LoadLibSSH2()) {
+    LogDebug("TSSLLibSSH2 - libssh2 could not be loaded (looked for " + LibSSH2Places() +
+             "): every tunnel connection will be closed");
+    return false;
+  }
   DefaultSSLClass.store(&SSLClassOf<TSSLLibSSH2>);
   return true;
 }
@@ -133,7 +165,7 @@ bool TSSLLibSSH2::Connect() {
   if (SSLType != TSSLType::LT_SSHv2) return NotImplemented();
 
   const LibSSH2Entries& api = LibSSH2();
-  session_.reset(api.libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr));
+  session_.reset(api.libssh2_session_init_ex(&Allocate, &Release, &Reallocate, this));
   if (!session_) return Fail(ssh2::kErrorAlloc, "Unable to create an SSH session");
   LIBSSH2_SESSION* session = session_.get();
   api.libssh2_session_set_blocking(session, 1);
@@ -165,11 +197,7 @@ bool TSSLLibSSH2::Connect() {
     LogDebug("TSSLLibSSH2.Connect - host key " + fingerprint_ + " (" + HostKeyKind(keyType) + ")");
   }
 
-  if (!Username.empty() && !RecordStatus(api.libssh2_userauth_password_ex(
-                               session, Username.data(), static_cast<unsigned>(Username.size()),
-                               Password.data(), static_cast<unsigned>(Password.size()), nullptr))) {
-    return abandon();
-  }
+  if (!Username.empty() && !Authenticate()) return abandon();
   if (!SSHChannelType.empty() && !OpenChannel()) return abandon();
 
   api.libssh2_session_set_blocking(session, 0);
@@ -177,9 +205,23 @@ bool TSSLLibSSH2::Connect() {
   return true;
 }
 
+bool TSSLLibSSH2::Authenticate() {
+  const LibSSH2Entries& api = LibSSH2();
+  LIBSSH2_SESSION* session = session_.get();
+  const auto userLength = static_cast<unsigned>(Username.size());
+  const char* methods = api.libssh2_userauth_list(session, Username.data(), userLength);
+  // Some PAM set-ups offer only keyboard-interactive; a server that offers neither still gets the
+  // password login, so that its own refusal is what the log shows.
+  if (methods && !Offers(methods, "password") && Offers(methods, "keyboard-interactive"))
+    return RecordStatus(api.libssh2_userauth_keyboard_interactive_ex(session, Username.data(), userLength,
+                                                                     &AnswerWithPassword));
+  return RecordStatus(api.libssh2_userauth_password_ex(session, Username.data(), userLength, Password.data(),
+                                                       static_cast<unsigned>(Password.size()), nullptr));
+}
+
 bool TSSLLibSSH2::OpenChannel() {
   const LibSSH2Entries& api = LibSSH2();
-  const std::string request = SSHChannelType == "direct-tcpip" ? DirectTcpipRequest(SSHChannelArg1) : "";
+  const std::string request = SSHChannelType == "direct-tcpip" ? DirectTcpipRequest(SSHChannelArg1, SSHChannelArg2) : "";
   channel_.reset(api.libssh2_channel_open_ex(
       session_.get(), SSHChannelType.data(), static_cast<unsigned>(SSHChannelType.size()), kChannelWindow,
       ssh2::kChannelPacketDefault, request.empty() ? nullptr : request.data(),

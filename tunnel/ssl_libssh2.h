@@ -1,7 +1,8 @@
 #pragma once
 // The SSH plug: an SSH client session with one channel, run by libssh2 over the owner socket's
-// connection. The relay sets SSLType LT_SSHv2, Username, Password, SSHChannelType "direct-tcpip" and
-// SSHChannelArg1 "host:port", connects the socket to the SSH server and calls StartSecurity.
+// connection. The relay sets SSLType LT_SSHv2, Username, Password, SSHChannelType "direct-tcpip",
+// SSHChannelArg1 the target host and SSHChannelArg2 its port, both checked already, connects the
+// socket to the SSH server and calls StartSecurity.
 //
 // After the channel stands the session is non-blocking, and the owner socket's traffic goes
 // through the plug:
@@ -64,8 +65,9 @@ class TSSLLibSSH2 : public TCustomSSL {
 
   std::string LibraryVersion() override;
   std::string LibraryName() override { return "ssl_libssh2"; }
-  // Handshake, password authentication when Username is not empty, then the channel; logs the
-  // server's host key fingerprint. The key is compared with nothing.
+  // Handshake, login when Username is not empty (password, or keyboard-interactive answered with
+  // the password where the server offers only that), then the channel; logs the server's host key
+  // fingerprint. The key is compared with nothing.
   bool Connect() override;
   bool EndSecurity() override { return EndSecurityBoth(); }
   // Closes the channel and the session; true always.
@@ -79,6 +81,7 @@ class TSSLLibSSH2 : public TCustomSSL {
   std::string PeerFingerprint() override { return fingerprint_; }
 
  private:
+  bool Authenticate();
   bool OpenChannel();
   // Clears the last error; false, with an error, when no channel is open.
   bool StartTransfer();

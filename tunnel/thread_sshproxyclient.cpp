@@ -1,24 +1,28 @@
 #include "tunnel/thread_sshproxyclient.h"
 
+#include <optional>
 #include <thread>
 
 #include "diag/globals.h"
-#include "track/globals_misc.h"
+#include "tunnel/host_port.h"
 
 namespace {
 
 constexpr std::int32_t kPumpBuffer = 65535;
 
 bool Failed(const TTCPBlockSocket& a, const TTCPBlockSocket& b) {
-  return a.LastErrorCode() > 0 || b.LastErrorCode() > 0;
+  return a.LastErrorCode() != 0 || b.LastErrorCode() != 0;
 }
 
 // A secured socket's plug never blocks, so it can be read without a wait first.
 bool IsChannel(const TTCPBlockSocket& socket) { return socket.SecurityPlug().SecurityActive(); }
 
+// Fails the socket with the wait's own error when the wait fails.
 bool WaitReadable(TTCPBlockSocket& socket, std::int32_t waitMs) {
   SocketWait wait{static_cast<std::uintptr_t>(socket.SocketHandle()), true};
-  return WaitSockets(&wait, 1, waitMs) >= 0;
+  if (WaitSockets(&wait, 1, waitMs) >= 0) return true;
+  socket.Fail(SocketLastError());
+  return false;
 }
 
 // Sends n bytes whole. A channel whose window is full takes nothing until the peer opens it again;
@@ -32,35 +36,40 @@ bool SendAll(TTCPBlockSocket& destination, TTCPBlockSocket& source, const char* 
     std::this_thread::yield();
     if (Failed(source, destination)) return false;
     if (piece <= 0) {
-      if (!IsChannel(destination)) return false;
-      PumpSocket(destination, source);
-      if (Failed(source, destination)) return false;
+      if (!IsChannel(destination)) {
+        // A plain socket takes everything or fails; taking nothing without an error is a failure.
+        destination.Fail(kWsaConnAborted);
+        return false;
+      }
+      if (!PumpSocket(destination, source)) return false;
       if (!WaitReadable(destination, TThreadSSHProxyClient::kRelayWait)) return false;
     }
   }
   return true;
 }
 
+// The field's host and port, or nothing after a log line that quotes it.
+std::optional<HostPort> CheckedField(const char* name, const std::string& field, std::uint16_t defaultPort) {
+  std::string why;
+  std::optional<HostPort> parsed = ParseHostPort(field, defaultPort, why);
+  if (!parsed)
+    LogDebug(std::string("TThreadSSHProxyClient.Execute - refused: the ") + name + " setting \"" + field +
+             "\" is not a host or host:port (" + why + "); correct it in the SSH or MySQL tab");
+  return parsed;
+}
+
 }  // namespace
 
-SSHServerAddress SplitSSHServer(std::string_view sshServer) {
-  if (CountFields(sshServer, ':') == 2) return {GetField(sshServer, ':', 1), GetField(sshServer, ':', 2)};
-  return {std::string(sshServer), "22"};
-}
-
-std::string ChannelDestination(std::string_view tunnelTarget) {
-  if (tunnelTarget.empty() || CountFields(tunnelTarget, ':') == 2) return std::string(tunnelTarget);
-  return std::string(tunnelTarget) + ":3306";
-}
-
-void PumpSocket(TTCPBlockSocket& source, TTCPBlockSocket& destination) {
+bool PumpSocket(TTCPBlockSocket& source, TTCPBlockSocket& destination) {
   char buffer[kPumpBuffer];
   const bool channel = IsChannel(source);
   do {
     const std::int32_t n = source.RecvBytes(buffer, kPumpBuffer);
-    if (source.LastErrorCode() != 0 || n <= 0) return;
-    if (!SendAll(destination, source, buffer, n)) return;
+    if (source.LastErrorCode() != 0) return false;
+    if (n <= 0) return true;
+    if (!SendAll(destination, source, buffer, n)) return false;
   } while (channel);
+  return true;
 }
 
 bool RelaySockets(TTCPBlockSocket& local, TTCPBlockSocket& remote, std::int32_t waitMs) {
@@ -68,36 +77,33 @@ bool RelaySockets(TTCPBlockSocket& local, TTCPBlockSocket& remote, std::int32_t 
     const std::string pending = local.RecvAvailable(waitMs);
     if (local.LastErrorCode() != 0) return false;
     remote.SendByteString(pending);
+    if (remote.LastErrorCode() != 0) return false;
   }
   // Nothing may sit inside the SSH library while this waits on the raw sockets: it is read until
   // it would block after every wake-up and after every write to it.
-  if (IsChannel(remote)) PumpSocket(remote, local);
-  while (!Failed(local, remote)) {
+  if (IsChannel(remote) && !PumpSocket(remote, local)) return false;
+  for (;;) {
     SocketWait waits[2] = {{static_cast<std::uintptr_t>(local.SocketHandle()), true},
                            {static_cast<std::uintptr_t>(remote.SocketHandle()), true}};
     const int ready = WaitSockets(waits, 2, waitMs);
     // A failed wait would fail again at once: the relay ends rather than spin.
-    if (ready < 0) return false;
-    if (ready == 0) break;
-    if (waits[1].readable || IsChannel(remote)) PumpSocket(remote, local);
-    if (waits[0].readable && !Failed(local, remote)) {
-      PumpSocket(local, remote);
-      if (IsChannel(remote) && !Failed(local, remote)) PumpSocket(remote, local);
+    if (ready < 0) {
+      local.Fail(SocketLastError());
+      return false;
+    }
+    if (ready == 0) return true;
+    if ((waits[1].readable || IsChannel(remote)) && !PumpSocket(remote, local)) return false;
+    if (waits[0].readable) {
+      if (!PumpSocket(local, remote)) return false;
+      if (IsChannel(remote) && !PumpSocket(remote, local)) return false;
     }
     std::this_thread::yield();
   }
-  return true;
 }
 
-TThreadSSHProxyClient::TThreadSSHProxyClient(socket_t clientHandle, const std::string& sshServer,
-                                             const std::string& sshUserName, const std::string& sshPassword,
-                                             const std::string& tunnelTarget, RelayRegistry& relays)
-    : membership_(relays),
-      clientHandle_(clientHandle),
-      server_(SplitSSHServer(sshServer)),
-      sshUserName_(sshUserName),
-      sshPassword_(sshPassword),
-      tunnelTarget_(tunnelTarget) {
+TThreadSSHProxyClient::TThreadSSHProxyClient(socket_t clientHandle, const TunnelSettings& settings,
+                                             RelayRegistry& relays)
+    : membership_(relays), clientHandle_(clientHandle), settings_(settings) {
   membership_.Watch(clientHandle, kInvalidSocket);
 }
 
@@ -105,6 +111,9 @@ void TThreadSSHProxyClient::Execute() {
   LogDebug("TThreadSSHProxyClient.Execute - started");
   TTCPBlockSocket local;
   local.SetSocketHandle(clientHandle_.release());
+  // The listening socket's linger setting came along with the accept; it would make our close a
+  // reset, and the client could lose the server's last words.
+  local.SetLingerTime(false, 0);
   TTCPBlockSocket ssh;
   bool finished = false;
   try {
@@ -112,24 +121,36 @@ void TThreadSSHProxyClient::Execute() {
     finished = true;
   } catch (...) {
   }
-  // The registry must not shut down handles that are about to be closed and perhaps reused.
-  membership_.Unwatch();
-  local.SecurityPlug().EndSecurity();
+  // Still watched while the session closes and the client is drained, so that quit can cut both;
+  // no longer watched once the handles are closed and perhaps reused.
   ssh.SecurityPlug().EndSecurity();
+  local.FinishConnection();
+  ssh.FinishConnection();
+  membership_.Unwatch();
   local.CloseConnection();
   ssh.CloseConnection();
   if (finished) LogDebug("TThreadSSHProxyClient.Execute - finished");
 }
 
 void TThreadSSHProxyClient::Relay(TTCPBlockSocket& local, TTCPBlockSocket& ssh) {
+  // Checked before anything leaves this machine; the listener keeps running, since the dialog may
+  // mend the field.
+  const std::optional<HostPort> server = CheckedField("SSH Server", settings_.sshServer, kSSHPort);
+  if (!server) return;
+  const std::optional<HostPort> target = CheckedField("MySQL Server", settings_.tunnelTarget, kDatabasePort);
+  if (!target) return;
+
   TCustomSSL& plug = ssh.SecurityPlug();
   plug.SSLType = TSSLType::LT_SSHv2;
-  plug.Username = sshUserName_;
-  plug.Password = sshPassword_;
-  ssh.Connect(server_.host, server_.port);
+  plug.Username = settings_.sshUserName;
+  plug.Password = settings_.sshPassword;
+  ssh.ConnectInterrupted = [this] { return membership_.Ended(); };
+  ssh.Connect(server->host, std::to_string(server->port));
   membership_.Watch(local.SocketHandle(), ssh.SocketHandle());
+  if (ssh.LastErrorCode() != 0) return;
   plug.SSHChannelType = "direct-tcpip";
-  plug.SSHChannelArg1 = ChannelDestination(tunnelTarget_);
+  plug.SSHChannelArg1 = target->host;
+  plug.SSHChannelArg2 = std::to_string(target->port);
   ssh.StartSecurity();
   while (local.LastErrorCode() == 0 && ssh.LastErrorCode() == 0) {
     if (!RelaySockets(local, ssh, kRelayWait)) break;

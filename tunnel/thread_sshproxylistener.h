@@ -8,17 +8,17 @@
 
 #include "runtime/thread.h"
 #include "tunnel/relay_registry.h"
+#include "tunnel/tunnel_settings.h"
 
 class TThreadSSHProxyListener final : public TThread {
  public:
   // The copies of the settings it hands every relay; the thread starts at once. port is the
   // database client's default; tests give "0" to let the system choose.
-  TThreadSSHProxyListener(const std::string& sshServer, const std::string& sshUserName,
-                          const std::string& sshPassword, const std::string& tunnelTarget,
-                          RelayRegistry& relays, const std::string& port = "3306");
+  TThreadSSHProxyListener(const TunnelSettings& settings, RelayRegistry& relays,
+                          const std::string& port = "3306");
   ~TThreadSSHProxyListener() override;
 
-  // Blocks until the socket listens, then gives its port: 0 when it could not listen.
+  // Blocks until the socket listens, or failed to, then gives its port: 0 when it could not listen.
   std::uint16_t ListeningPort() { return port_.get(); }
   // Waits at most limit for the socket to listen, or to fail to; false when the limit passed.
   bool WaitListening(std::chrono::milliseconds limit) const {
@@ -29,10 +29,9 @@ class TThreadSSHProxyListener final : public TThread {
   void Execute() override;
 
  private:
-  const std::string sshServer_;
-  const std::string sshUserName_;
-  const std::string sshPassword_;
-  const std::string tunnelTarget_;
+  void AcceptConnections();
+
+  const TunnelSettings settings_;
   const std::string listenPort_;
   RelayRegistry& relays_;
   std::promise<std::uint16_t> listening_;

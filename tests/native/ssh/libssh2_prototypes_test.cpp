@@ -2,6 +2,7 @@
 // A wrong one corrupts the stack at the first call; here each is held against the real header.
 #include <libssh2.h>
 
+#include <cstddef>
 #include <type_traits>
 
 #include "tunnel/libssh2_binding.h"
@@ -22,3 +23,5 @@ static_assert(ssh2::kHostkeyHashSha256 == LIBSSH2_HOSTKEY_HASH_SHA256);
 static_assert(ssh2::kDisconnectByApplication == SSH_DISCONNECT_BY_APPLICATION);
 static_assert(ssh2::kChannelPacketDefault == LIBSSH2_CHANNEL_PACKET_DEFAULT);
 static_assert(std::is_same_v<libssh2_ssize_t, ssize_t>);
+static_assert(sizeof(KbdintAnswer) == sizeof(LIBSSH2_USERAUTH_KBDINT_RESPONSE));
+static_assert(offsetof(KbdintAnswer, length) == offsetof(LIBSSH2_USERAUTH_KBDINT_RESPONSE, length));

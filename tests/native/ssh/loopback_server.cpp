@@ -72,3 +72,11 @@ LoopbackServer::Handler LoopbackServer::Echo() {
 LoopbackServer::Handler LoopbackServer::SayAndClose(std::string text) {
   return [text](int fd) { (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL); };
 }
+
+LoopbackServer::Handler LoopbackServer::Silent() {
+  return [](int fd) {
+    char buffer[4096];
+    while (recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+  };
+}

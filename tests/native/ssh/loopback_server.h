@@ -28,6 +28,8 @@ class LoopbackServer {
   static Handler Echo();
   // Sends text, then closes.
   static Handler SayAndClose(std::string text);
+  // Reads everything and answers nothing, until the peer closes.
+  static Handler Silent();
 
  private:
   void AcceptLoop();

@@ -41,9 +41,11 @@ void SshServer::EnsureTestUser() {
     throw std::runtime_error("chpasswd failed");
 }
 
-SshServer::SshServer() {
+SshServer::SshServer() : SshServer(Options{}) {}
+
+SshServer::SshServer(Options options) {
   try {
-    Start();
+    Start(options);
   } catch (...) {
     Stop(SIGKILL);
     RemoveFolder();
@@ -56,7 +58,7 @@ SshServer::~SshServer() {
   RemoveFolder();
 }
 
-void SshServer::Start() {
+void SshServer::Start(const Options& options) {
   if (geteuid() != 0) throw std::runtime_error("sshd with password login needs root");
   EnsureTestUser();
   // sshd's privilege separation needs this folder.
@@ -83,10 +85,14 @@ void SshServer::Start() {
                           "\n"
                           "PidFile " +
                           dir_ +
-                          "/sshd.pid\n"
-                          "UsePAM no\n"
-                          "PasswordAuthentication yes\n"
-                          "KbdInteractiveAuthentication no\n"
+                          "/sshd.pid\n" +
+                          std::string(options.keyboardInteractiveOnly ? "UsePAM yes\n"
+                                                             "PasswordAuthentication no\n"
+                                                             "KbdInteractiveAuthentication yes\n"
+                                                           : "UsePAM no\n"
+                                                             "PasswordAuthentication yes\n"
+                                                             "KbdInteractiveAuthentication no\n") +
+                          
                           "PubkeyAuthentication no\n"
                           "AuthorizedKeysFile none\n"
                           "PermitRootLogin no\n"

@@ -7,7 +7,12 @@
 
 class SshServer {
  public:
+  struct Options {
+    // Only keyboard-interactive login, through PAM, as some servers are set up.
+    bool keyboardInteractiveOnly = false;
+  };
   SshServer();
+  explicit SshServer(Options options);
   ~SshServer();
   SshServer(const SshServer&) = delete;
   SshServer& operator=(const SshServer&) = delete;
@@ -27,7 +32,7 @@ class SshServer {
   std::string LogText() const;
 
  private:
-  void Start();
+  void Start(const Options& options);
   void Stop(int signal);
   void RemoveFolder();
 

@@ -40,7 +40,8 @@ class SshPlug : public testing::Test {
     socket->Connect("127.0.0.1", sshd->PortText());
     EXPECT_EQ(socket->LastErrorCode(), 0);
     plug.SSHChannelType = "direct-tcpip";
-    plug.SSHChannelArg1 = target;
+    plug.SSHChannelArg1 = target.substr(0, target.rfind(':'));
+    plug.SSHChannelArg2 = target.substr(target.rfind(':') + 1);
     socket->StartSecurity();
     return socket;
   }

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <string>
@@ -12,6 +16,7 @@
 #include <vector>
 
 #include "database/mysql.h"
+#include "full_accept_queue.h"
 #include "database/thread_mysql_updater.h"
 #include "diag/globals.h"
 #include "native/database_doubles.h"
@@ -20,6 +25,7 @@
 #include "native/ssh/loopback_server.h"
 #include "native/ssh/sshd_server.h"
 #include "tunnel/blcksock.h"
+#include "tunnel/host_port.h"
 #include "tunnel/ssh_tunnel.h"
 #include "tunnel/thread_sshproxyclient.h"
 
@@ -115,24 +121,52 @@ class Tunnel : public testing::Test {
 
 SshServer* Tunnel::sshd = nullptr;
 
-TEST(TunnelFields, TheSSHServerSplitsOnlyIntoExactlyTwoFields) {
-  const auto split = [](const char* text) {
-    const SSHServerAddress a = SplitSSHServer(text);
-    return a.host + "|" + a.port;
+TEST(TunnelFields, AHostAndAnOptionalPortAreAcceptedAndEverythingElseRefused) {
+  const struct {
+    const char* field;
+    const char* host;  // null: refused
+    std::uint16_t port;
+  } cases[] = {
+      {"ssh.example.org", "ssh.example.org", 22},
+      {"ssh.example.org:2222", "ssh.example.org", 2222},
+      {"db:0003306", "db", 3306},
+      {"db:65535", "db", 65535},
+      {"[::1]", "::1", 22},
+      {"[::1]:3306", "::1", 3306},
+      {"[fe80::1%eth0]:1", "fe80::1%eth0", 1},
+      {"", nullptr, 0},
+      {":22", nullptr, 0},
+      {"host:", nullptr, 0},
+      {"host:70000", nullptr, 0},
+      {"host:0", nullptr, 0},
+      {"db:3306x", nullptr, 0},
+      {"db:abc", nullptr, 0},
+      {"db:-1", nullptr, 0},
+      {"db:+22", nullptr, 0},
+      {"db:99999999999999999999", nullptr, 0},
+      {"::1", nullptr, 0},
+      {"a:b:c", nullptr, 0},
+      {"[::1", nullptr, 0},
+      {"[]:22", nullptr, 0},
+      {"[::1]x", nullptr, 0},
+      {"[::1]:", nullptr, 0},
+      {"[db]:22", nullptr, 0},
+      {"ssh example.org", nullptr, 0},
+      {" db", nullptr, 0},
+      {"db:22 ", nullptr, 0},
+      {"db\t", nullptr, 0},
   };
-  EXPECT_EQ(split("ssh.example.org"), "ssh.example.org|22");
-  EXPECT_EQ(split("ssh.example.org:2222"), "ssh.example.org|2222");
-  EXPECT_EQ(split("ssh.example.org:"), "ssh.example.org:|22");  // one field: used whole
-  EXPECT_EQ(split(":2222"), ":2222|22");
-  EXPECT_EQ(split("a:b:c"), "a:b:c|22");
-  EXPECT_EQ(split("::1"), "::1|22");
-}
-
-TEST(TunnelFields, ABareTargetGetsTheDatabasePortAndAnEmptyOneStaysEmpty) {
-  EXPECT_EQ(ChannelDestination("db.internal"), "db.internal:3306");
-  EXPECT_EQ(ChannelDestination("db.internal:3307"), "db.internal:3307");
-  EXPECT_EQ(ChannelDestination(""), "");
-  EXPECT_EQ(ChannelDestination("db.internal:"), "db.internal::3306");
+  for (const auto& c : cases) {
+    std::string why;
+    const std::optional<HostPort> parsed = ParseHostPort(c.field, 22, why);
+    if (c.host) {
+      EXPECT_EQ(parsed, (HostPort{c.host, c.port})) << c.field;
+      EXPECT_EQ(why, "") << c.field;
+    } else {
+      EXPECT_EQ(parsed, std::nullopt) << c.field;
+      EXPECT_NE(why, "") << c.field;
+    }
+  }
 }
 
 TEST_F(Tunnel, SixtyFourMebibytesCrossEachWayIntact) {
@@ -209,6 +243,38 @@ TEST_F(Tunnel, AFailedSessionClosesTheLocalConnectionAndFinishes) {
   EXPECT_EQ(echo.Accepted(), 0);
 }
 
+// A field that names no port the user could mean is refused before anything leaves the machine,
+// and the listener goes on serving, since the dialog may mend the field.
+TEST_F(Tunnel, ARefusedFieldClosesEachConnectionWithoutReachingOut) {
+  LoopbackServer sshServer(LoopbackServer::Silent());
+  const std::string server = "127.0.0.1:" + std::to_string(sshServer.Port());
+  const struct {
+    TunnelSettings settings;
+    const char* line;
+  } cases[] = {
+      {{"127.0.0.1:70000", SshServer::kUser, SshServer::kPassword, "db"},
+       "refused: the SSH Server setting \"127.0.0.1:70000\" is not a host or host:port (the port is not between 1 "
+       "and 65535); correct it in the SSH or MySQL tab"},
+      {{server, SshServer::kUser, SshServer::kPassword, "db:3306x"},
+       "refused: the MySQL Server setting \"db:3306x\" is not a host or host:port (the port is not a number); "
+       "correct it in the SSH or MySQL tab"},
+      {{server, SshServer::kUser, SshServer::kPassword, ""},
+       "refused: the MySQL Server setting \"\" is not a host or host:port (it is empty); correct it in the SSH or "
+       "MySQL tab"},
+  };
+  for (const auto& c : cases) {
+    tunnel_.StartListener(c.settings);
+    const unsigned short port = tunnel_.ListeningPort();
+    for (int i = 0; i < 2; ++i) {
+      Client client(port);
+      EXPECT_TRUE(client.ClosedByRelay()) << c.line;
+    }
+    tunnel_.StopListener();
+    EXPECT_EQ(LinesSaying("TThreadSSHProxyClient.Execute - " + std::string(c.line)), 2);
+  }
+  EXPECT_EQ(sshServer.Accepted(), 0);
+}
+
 TEST_F(Tunnel, AnSshdKilledMidStreamEndsTheRelay) {
   SshServer doomed;
   LoopbackServer echo(LoopbackServer::Echo());
@@ -276,6 +342,116 @@ TEST_F(Tunnel, APublishedTracksRowArrivesThroughTheTunnel) {
   ASSERT_TRUE(recorder.WaitForWorkersGone(1));
   EXPECT_THAT(server.StoredTitlesHex(), testing::ElementsAre(Hex("Tunnel - It's through")));
   EXPECT_EQ(LinesSaying("TThreadSSHProxyListener.Execute - got connection, starting client..."), 1);
+}
+
+// The promise is two seconds at most; this limit only tells a hang from a slow machine.
+bool EndsWithoutHanging(const std::function<void()>& action, const std::string& what) {
+  const auto start = std::chrono::steady_clock::now();
+  auto ended = std::async(std::launch::async, action);
+  const bool done = ended.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  std::cout << what << ": "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()
+            << " ms\n";
+  return done;
+}
+
+// Sends until the connection fails.
+void SendUntilClosed(socket_t socket) {
+  const std::string chunk(4096, 'x');
+  while (SendSome(socket, chunk.data(), static_cast<int>(chunk.size())) > 0) {
+  }
+}
+
+TEST_F(Tunnel, StoppingIsQuickWhateverTheRelaysAreDoing) {
+  LoopbackServer echo(LoopbackServer::Echo());
+  FullAcceptQueue unanswered;
+  LoopbackServer silent(LoopbackServer::Silent());
+  const struct {
+    const char* what;
+    std::string sshServer;
+  } cases[] = {
+      {"stuck in its connect", unanswered.Server()},
+      {"in a handshake the server never answers", "127.0.0.1:" + std::to_string(silent.Port())},
+  };
+  for (const auto& c : cases) {
+    tunnel_.StartLibrary();
+    tunnel_.StartListener({c.sshServer, SshServer::kUser, SshServer::kPassword, echo.Target()});
+    Client client(tunnel_.ListeningPort());
+    ASSERT_TRUE(EndsWithoutHanging([&] { tunnel_.Stop(); }, std::string("Stop with a relay ") + c.what)) << c.what;
+    EXPECT_TRUE(client.ClosedByRelay()) << c.what;
+    EXPECT_EQ(tunnel_.Relays().Count(), 0u) << c.what;
+  }
+}
+
+TEST_F(Tunnel, AClientThatKeepsSendingIsClosedSoonAfterTheServerRefuses) {
+  const unique_socket client(OpenSocket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  tunnel_.StartListener({"127.0.0.1:1", SshServer::kUser, SshServer::kPassword, "db"});
+  address.sin_port = htons(tunnel_.ListeningPort());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_TRUE(EndsWithoutHanging([&] { SendUntilClosed(client.get()); }, "Closing a client that keeps sending"));
+  EXPECT_TRUE(EndsWithoutHanging([&] { tunnel_.Stop(); }, "Stop afterwards"));
+  EXPECT_EQ(LinesSaying("TThreadSSHProxyClient.Execute - finished"), 1);
+}
+
+TEST_F(Tunnel, ABusyPortIsReportedAndNothingListensElsewhere) {
+  TTCPBlockSocket holder;
+  holder.Bind("127.0.0.1", "0");
+  holder.Listen();
+  const std::string port = std::to_string(holder.LocalPort());
+  SSHTunnel tunnel(port);
+  tunnel.StartListener({"127.0.0.1:" + sshd->PortText(), SshServer::kUser, SshServer::kPassword, "db"});
+  EXPECT_EQ(tunnel.ListeningPort(), 0);
+  tunnel.Stop();
+  EXPECT_EQ(LinesSaying("TThreadSSHProxyListener.Execute - cannot listen on 127.0.0.1:" + port +
+                        ": 10048 Address already in use; the tunnel is off until the port is free and the "
+                        "settings are saved"),
+            1);
+  EXPECT_EQ(LinesSaying("TThreadSSHProxyListener.Execute - listening"), 0);
+}
+
+// The relay closes the client's connection with a FIN after the server's last words, not with a
+// reset that may throw away what the client has not read yet.
+TEST_F(Tunnel, TheClientReadsTheServersLastWordsAndAnOrderlyClose) {
+  LoopbackServer farewell(LoopbackServer::SayAndClose("Access denied"));
+  const unsigned short port = Listen(farewell.Target());
+  const unique_socket client(OpenSocket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Read only once the relay has closed, as a client busy elsewhere would.
+  ASSERT_TRUE(tunnel_.Relays().Count() <= 1u);
+  std::string received;
+  char buffer[64];
+  int n = 0;
+  SocketWait wait{static_cast<std::uintptr_t>(client.get()), true};
+  while (WaitSockets(&wait, 1, 20000) > 0 && (n = RecvSome(client.get(), buffer, sizeof buffer)) > 0)
+    received.append(buffer, static_cast<std::size_t>(n));
+  EXPECT_EQ(received, "Access denied");
+  EXPECT_EQ(n, 0) << "the connection ended with error " << SocketLastError() << " instead of an orderly close";
+}
+
+TEST(TunnelLogin, AServerOfferingOnlyKeyboardInteractiveIsAnsweredWithThePassword) {
+  SshServer pam(SshServer::Options{true});
+  auto log = std::make_shared<RecordingLogPlatform>();
+  StartLogClient(log, "viewer", "C:");
+  LoopbackServer echo(LoopbackServer::Echo());
+  {
+    SSHTunnel tunnel("0");
+    tunnel.StartLibrary();
+    tunnel.StartListener({"127.0.0.1:" + pam.PortText(), SshServer::kUser, SshServer::kPassword, echo.Target()});
+    Client client(tunnel.ListeningPort());
+    client.Send("through PAM");
+    EXPECT_EQ(client.Receive(11), "through PAM") << pam.LogText();
+  }
+  StopLogClient();
+  EXPECT_NE(pam.LogText().find("Accepted keyboard-interactive/pam for " + std::string(SshServer::kUser)),
+            std::string::npos)
+      << pam.LogText();
 }
 
 }  // namespace

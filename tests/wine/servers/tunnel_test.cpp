@@ -3,12 +3,14 @@
 // starts both servers and names them in the environment.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "full_accept_queue.h"
 #include "runtime/handles_win32.h"
 #include "tunnel/blcksock.h"
 #include "wine/servers/server_sql.h"
@@ -226,8 +228,29 @@ TEST_F(TunnelInPlayer, WithoutLibSSH2TheListenerAcceptsAndTheRelayGivesUpBeforeS
   EXPECT_EQ(relay.RecvAvailable(1000), "") << "something spoke SSH without libssh2.dll";
   EXPECT_TRUE(SeesClose(*client, 30000));
   EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
-  EXPECT_TRUE(LinesStartingWith(Logged(), "TSSLLibSSH2").empty());
+  const std::vector<std::string> ssh = LinesStartingWith(Logged(), "TSSLLibSSH2");
+  ASSERT_EQ(ssh.size(), 1u);
+  EXPECT_EQ(ssh[0], "TSSLLibSSH2 - libssh2 could not be loaded (looked for " + plugins +
+                        "\\libssh2.dll, then libssh2.dll on the system's search path): every tunnel "
+                        "connection will be closed");
   ExpectCleanQuit();
+}
+
+// A server that drops connection attempts (a firewall, a VPN that is down) must not freeze the
+// player at quit for the system's connect time-out.
+TEST_F(TunnelInPlayer, QuitIsQuickWhileARelayWaitsForAServerThatNeverAnswers) {
+  PutLibSSH2BesidePlugin();
+  FullAcceptQueue unanswered;
+  SetString("SSH Server", unanswered.Server());
+  StartPlayer("");
+
+  auto client = ConnectToListener();
+  ASSERT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - started", 10000));
+  const DWORD start = GetTickCount();
+  Quit();
+  EXPECT_TRUE(SeesClose(*client, 10000)) << "the quit left the relay connecting";
+  std::printf("Quit with a relay stuck in its connect: %lu ms\n", GetTickCount() - start);
+  ExpectUnloaded();
 }
 
 }  // namespace
