@@ -80,11 +80,11 @@ scripts/check-licences.sh "$stage"
 } >"$work/docs.nsh"
 size_kb=$(du -sk "$stage" | cut -f1)
 setup=skorrel-$version-setup.exe
-makensis -V2 -DVERSION="$version" -DTARGET="$target" -DSTAGE="$stage" -DDOCS="$work/docs.nsh" \
+makensis -V2 -WX -DVERSION="$version" -DTARGET="$target" -DSTAGE="$stage" -DDOCS="$work/docs.nsh" \
   -DSIZE_KB="$size_kb" -DOUTFILE="$out/$setup" release/skorrel.nsi >&2
 
 zip=skorrel-$version.zip
-(cd "$stage" && TZ=UTC zip -q -X -r "$out/$zip" Plugins libmysql.dll)
+(cd "$stage" && zip -q -X -r "$out/$zip" Plugins libmysql.dll)
 chmod 644 "$work/$debug"
 mv "$work/$debug" "$out/"
 (cd "$out" && sha256sum "$setup" "$zip" "$debug" >SHA256SUMS)

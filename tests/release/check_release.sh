@@ -36,6 +36,7 @@ plugins=$tmp/zip/Plugins
 
 objdump=i686-w64-mingw32-objdump
 "$repo/tests/wine/check_dll.sh" "$plugins/gen_skorrel.dll" "$objdump" >/dev/null || fail "gen_skorrel.dll's imports or exports"
+# shellcheck source=tests/wine/pe_dll.sh
 source "$repo/tests/wine/pe_dll.sh"
 read_pe "$objdump" "$plugins/gen_skorrel.dll"
 [ "$exports" = winampGetGeneralPurposePlugin ] || fail "gen_skorrel.dll exports more than the entry: $exports"
