@@ -21,7 +21,7 @@ status=0
 fail() { echo "FAIL: $*"; status=1; }
 check() { if eval "$2"; then echo "ok: $1"; else fail "$1"; fi; }
 
-drive=$(winepath -u 'C:\')
+drive=$(winepath -u "C:\\")
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Skorrel'
 settings_key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'
 reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
@@ -97,8 +97,9 @@ wine "$bin/messenger_standin.exe" "$(win "$tmp/msn.txt")" MSN >"$tmp/msn.out" &
 pids+=($!)
 wine "$bin/mirc_standin.exe" mIRC "$(win "$tmp/mirc.txt")" >"$tmp/mirc.out" &
 pids+=($!)
-wait_for "$tmp/msn.out" "messenger ready" && wait_for "$tmp/mirc.out" "DDE server ready" ||
+if ! wait_for "$tmp/msn.out" "messenger ready" || ! wait_for "$tmp/mirc.out" "DDE server ready"; then
   fail "the stand-in messenger and mIRC did not start"
+fi
 printf 'C:\\Music\\Artist - Song.mp3\n  artist=Artist\n  title=Song\n' >"$tmp/playlist.txt"
 printf 'play 0\nwait 120000\n' >"$tmp/script.txt"
 SKORREL_MYSQL_RECORD=$(win "$tmp/calls.txt") wine 'C:\Player\winamp.exe' --plugin 'C:\Player\Plugins\gen_skorrel.dll' \
