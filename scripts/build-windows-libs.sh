@@ -5,27 +5,39 @@
 #   libmysql.dll  MariaDB Connector/C, from the libmariadb/ folder of bookworm's mariadb
 # Each DLL is built once per architecture and kept under build/windows-libs/ARCH; the sources
 # are shared under build/windows-libs/src. The machine's apt configuration is left alone.
+#
+# build-windows-libs.sh --mariadb-origin prints the Debian source package and version that
+# libmysql.dll is built from, which the release names in its source offer.
 set -euo pipefail
 shopt -s inherit_errexit
 
-usage="usage: build-windows-libs.sh OUTDIR i686|x86_64 [libssh2|libmysql|all]"
-[[ $# -ge 2 && $# -le 3 ]] || { echo "$usage" >&2; exit 2; }
-arch=$2
-case $arch in i686 | x86_64) ;; *) echo "$usage" >&2; exit 2 ;; esac
-case ${3:-all} in
-  libssh2 | libmysql) libs=("$3") ;;
-  all) libs=(libssh2 libmysql) ;;
-  *) echo "$usage" >&2; exit 2 ;;
-esac
-mkdir -p "$1"
-outdir=$(cd "$1" && pwd)
+usage="usage: build-windows-libs.sh OUTDIR i686|x86_64 [libssh2|libmysql|all] | --mariadb-origin"
+if [ "${1:-}" = --mariadb-origin ]; then
+  arch=origin libs=()
+else
+  [[ $# -ge 2 && $# -le 3 ]] || { echo "$usage" >&2; exit 2; }
+  arch=$2
+  case $arch in i686 | x86_64) ;; *) echo "$usage" >&2; exit 2 ;; esac
+  case ${3:-all} in
+    libssh2 | libmysql) libs=("$3") ;;
+    all) libs=(libssh2 libmysql) ;;
+    *) echo "$usage" >&2; exit 2 ;;
+  esac
+  mkdir -p "$1"
+  outdir=$(cd "$1" && pwd)
+fi
 cd "$(dirname "$0")/.."
 repo=$PWD
 top=$repo/build/windows-libs
 src=$top/src
 cache=$top/$arch
 log=$cache/build.log
-mkdir -p "$src" "$cache"
+if [ "$arch" = origin ]; then
+  log=$top/origin.log
+  mkdir -p "$src"
+else
+  mkdir -p "$src" "$cache"
+fi
 
 fail() { echo "build-windows-libs: $*" >&2; exit 1; }
 # Runs a step with its output in the log, so that a failure is one line naming the log.
@@ -36,13 +48,18 @@ run() {
 }
 
 triple=$arch-w64-mingw32
-for tool in cmake ninja apt-get dpkg-source python3 "$triple-gcc-posix" "$triple-windres"; do
+compilers=("$triple-gcc-posix" "$triple-windres")
+[ "$arch" = origin ] && compilers=()
+for tool in cmake ninja apt-get dpkg-source patch python3 "${compilers[@]}"; do
   command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/install-deps.sh"
 done
 
 # Two runs at once (one per architecture) would fetch the same sources into the same folder.
-exec 9>"$top/lock"
-flock 9
+lock() {
+  exec 9>"$top/lock"
+  flock 9
+}
+[ "$arch" = origin ] || lock
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -92,12 +109,26 @@ sources_mysql() {
   rm -rf "$src/libmariadb.part"
   mkdir -p "$src/libmariadb.part"
   run "unpacking libmariadb" tar -xzf "$tarball" -C "$src/libmariadb.part" --strip-components=2 "$top_dir/libmariadb"
-  # A variadic function cannot be __stdcall, and its declaration says cdecl: the definition's
-  # STDCALL only breaks the i686 build.
-  local file=$src/libmariadb.part/libmariadb/ma_client_plugin.c.in
-  sed -i -z 's/ STDCALL\nmysql_load_plugin(/\nmysql_load_plugin(/' "$file"
-  grep -qPz 'plugin \*\nmysql_load_plugin\(MYSQL' "$file" || fail "could not drop STDCALL from mysql_load_plugin"
+  # Our one change, which the release ships as part of its source offer.
+  run "patching libmariadb" patch -d "$src/libmariadb.part" -p1 -i "$repo/scripts/libmariadb.patch"
+  dsc_origin "$tmp"/dl/mariadb_*.dsc >"$src/libmariadb.part/.debian-origin"
   mv "$src/libmariadb.part" "$src/libmariadb"
+}
+
+# The package, version and suite that a downloaded .dsc describes.
+dsc_origin() { echo "mariadb $(sed -n 's/^Version: //p' "$1") (Debian bookworm)"; }
+
+mariadb_origin() {
+  local record=$src/libmariadb/.debian-origin
+  [ -s "$record" ] && { cat "$record"; return; }
+  lock
+  [ -d "$src/libmariadb" ] || sources_mysql
+  if [ ! -s "$record" ]; then
+    # Sources unpacked before the origin was recorded: bookworm's current version names them.
+    fetch bookworm --dsc-only mariadb
+    dsc_origin "$tmp"/dl/mariadb_*.dsc >"$record"
+  fi
+  cat "$record"
 }
 
 # No libgcc or winpthread DLL beside ours: everything but the system's import libraries is static.
@@ -140,6 +171,11 @@ build_libmysql() {
     -DWITH_SSL=SCHANNEL "${plugins[@]}"
   built=$cache/build-libmariadb/libmariadb/libmariadb.dll
 }
+
+if [ "$arch" = origin ]; then
+  mariadb_origin
+  exit
+fi
 
 for lib in "${libs[@]}"; do
   if [ ! -f "$cache/$lib.dll" ]; then

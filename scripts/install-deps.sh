@@ -13,6 +13,7 @@ packages=(
   libssh2-1-dev openssh-server
   python3
   dpkg-dev
+  nsis zip unzip
 )
 
 missing=()

@@ -2,7 +2,7 @@
 # Builds every build and runs every test: the native core plain, under ASan/UBSan and under TSan,
 # a short run of every fuzz target, then the Windows DLL and its tools under Wine. Both Windows builds are always compiled and the
 # 32-bit DLL's exports and imports always checked; the Wine tests run on each build this machine
-# can run (scripts/wine-arch.sh).
+# can run (scripts/wine-arch.sh). Last, the release is made and its installer tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -30,3 +30,7 @@ for arch in $(scripts/wine-arch.sh); do
   echo "== $arch (under Wine)"
   scripts/wine-ctest.sh "build/$arch"
 done
+
+echo "== the release (dist/) and its installer"
+scripts/release.sh
+scripts/test-release.sh

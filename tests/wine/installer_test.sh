@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2016,SC2034,SC2317  # each check is a condition in a string that check evaluates
+# The installer under Wine, silent, in a prefix with fake player folders holding the stand-in
+# player as winamp.exe. Runs inside scripts/with-wine.sh:
+#   installer_test.sh DIST VERSION EARLIER_SETUP BUILD
+# DIST holds skorrel-VERSION-setup.exe, EARLIER_SETUP is the same script at a lower version with
+# marker files for DLLs, BUILD is the Windows build whose stand-ins and release stage to use.
+set -euo pipefail
+dist=$1 version=$2 earlier=$3 build=$4
+setup=$dist/skorrel-$version-setup.exe
+stage=$build/release/stage
+bin=$build/bin
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+check() { if eval "$2"; then echo "ok: $1"; else fail "$1"; fi; }
+
+drive=$(winepath -u "C:\\")
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Skorrel'
+settings_key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+reg_key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+setting() { wine reg add "$settings_key" /v "$1" /t "$2" /d "$3" /f >/dev/null 2>&1; }
+player_folder() {
+  mkdir -p "$drive/$1/Plugins"
+  cp "$bin/player.exe" "$drive/$1/winamp.exe"
+}
+# The files the installer puts into a player folder, relative to it, libmysql.dll aside (and the
+# uninstaller, which cannot delete itself when run with _?=).
+installed=$(cd "$stage" && find Plugins -type f | sort)
+same_as_stage() {
+  local file
+  for file in $installed; do cmp -s "$stage/$file" "$drive/$1/$file" || return 1; done
+}
+none_left() {
+  local file
+  for file in $installed; do [ ! -e "$drive/$1/$file" ] || return 1; done
+}
+uninstall() { wine "$drive/$1/Plugins/Skorrel/uninstall.exe" /S "_?=C:\\$1\\Plugins\\Skorrel"; }
+# Until FILE holds TEXT, for a minute at most: other processes write it on their own time.
+wait_for() {
+  local deadline=$((SECONDS + 60))
+  until grep -qF -- "$2" "$1" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+# Settings as a user has them, which no install or uninstall may touch.
+setting "MySQL Active" REG_DWORD 1
+setting "MySQL Server" REG_SZ 127.0.0.1
+setting "MySQL UserName" REG_SZ winamp
+setting "MySQL Password" REG_SZ pw
+
+echo "== into a folder named with /D=, where no libmysql.dll is"
+player_folder Fresh
+wine "$setup" /S '/D=C:\Fresh' && rc=0 || rc=$?
+check "the installer succeeds" '[ $rc = 0 ]'
+check "every file lands where listed" 'same_as_stage Fresh && cmp -s "$stage/libmysql.dll" "$drive/Fresh/libmysql.dll"'
+check "the uninstall entry has the version and the uninstaller" \
+  '[ "$(reg_value "$uninstall_key" DisplayVersion)" = "$version" ] &&
+   reg_value "$uninstall_key" UninstallString | grep -qF "C:\\Fresh\\Plugins\\Skorrel\\uninstall.exe"'
+uninstall Fresh && rc=0 || rc=$?
+check "the uninstaller removes every installed file, its libmysql.dll too" \
+  '[ $rc = 0 ] && none_left Fresh && [ ! -e "$drive/Fresh/libmysql.dll" ]'
+check "the uninstaller removes its registry entry and keeps the settings" \
+  '! reg_key_exists "$uninstall_key" && [ "$(reg_value "$settings_key" "MySQL UserName")" = winamp ]'
+mkdir -p "$drive/NoPlayer"
+wine "$setup" /S '/D=C:\NoPlayer' && rc=0 || rc=$?
+check "a folder without winamp.exe is refused (exit code 4)" '[ $rc = 4 ] && [ ! -e "$drive/NoPlayer/Plugins" ]'
+
+echo "== over an earlier version, in the folder the player registered, beside the user's libmysql.dll"
+player_folder Player
+cp "$build/standin-mysql/libmysql.dll" "$drive/Player/libmysql.dll"
+wine reg add 'HKCU\Software\Winamp' /ve /d 'C:\Player' /f >/dev/null 2>&1
+wine "$earlier" /S && wine "$setup" /S && rc=0 || rc=$?
+check "both installers succeed" '[ $rc = 0 ]'
+check "the earlier version's files are replaced" 'same_as_stage Player'
+check "the user's libmysql.dll is left alone" 'cmp -s "$build/standin-mysql/libmysql.dll" "$drive/Player/libmysql.dll"'
+check "the uninstall entry names the new version" '[ "$(reg_value "$uninstall_key" DisplayVersion)" = "$version" ]'
+check "the settings are kept" '[ "$(reg_value "$settings_key" "MySQL Server")" = 127.0.0.1 ]'
+uninstall Player && rc=0 || rc=$?
+check "the uninstaller leaves the user's libmysql.dll" \
+  '[ $rc = 0 ] && cmp -s "$build/standin-mysql/libmysql.dll" "$drive/Player/libmysql.dll"'
+
+echo "== the player loads the installed plug-in"
+wine "$setup" /S && rc=0 || rc=$?
+check "installing again succeeds" '[ $rc = 0 ]'
+win() { winepath -w "$1"; }
+wine "$bin/messenger_standin.exe" "$(win "$tmp/msn.txt")" MSN >"$tmp/msn.out" &
+pids+=($!)
+wine "$bin/mirc_standin.exe" mIRC "$(win "$tmp/mirc.txt")" >"$tmp/mirc.out" &
+pids+=($!)
+if ! wait_for "$tmp/msn.out" "messenger ready" || ! wait_for "$tmp/mirc.out" "DDE server ready"; then
+  fail "the stand-in messenger and mIRC did not start"
+fi
+printf 'C:\\Music\\Artist - Song.mp3\n  artist=Artist\n  title=Song\n' >"$tmp/playlist.txt"
+printf 'play 0\nwait 120000\n' >"$tmp/script.txt"
+SKORREL_MYSQL_RECORD=$(win "$tmp/calls.txt") wine 'C:\Player\winamp.exe' --plugin 'C:\Player\Plugins\gen_skorrel.dll' \
+  --playlist "$(win "$tmp/playlist.txt")" --script "$(win "$tmp/script.txt")" --out "$(win "$tmp/player.txt")" \
+  >/dev/null &
+pids+=($!)
+check "the player loads the plug-in from Plugins" 'wait_for "$tmp/player.txt" "plugin [kiv] Skorrel version 16"'
+check "the messenger shows the track" 'wait_for "$tmp/msn.txt" "\\0Song\\0Artist\\0"'
+check "mIRC receives the command" 'wait_for "$tmp/mirc.txt" "/ame is listening to Artist - Song"'
+check "the client library beside winamp.exe runs the statement" 'wait_for "$tmp/calls.txt" "values ('"'"'Artist - Song'"'"')"'
+
+echo "== while the player runs"
+wine "$setup" /S && rc=0 || rc=$?
+check "the installer refuses (exit code 3)" '[ $rc = 3 ]'
+uninstall Player && rc=0 || rc=$?
+check "the uninstaller refuses (exit code 3) and removes nothing" '[ $rc = 3 ] && same_as_stage Player'
+
+exit $status
