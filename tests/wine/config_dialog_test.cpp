@@ -191,7 +191,7 @@ class SettingsDialog : public ::testing::Test {
   }
   HWND Reopened() { return dialog_ = WaitForDialog(); }
 
-  HWND Control(FormControl id) const { return ControlOf(dialog_, id); }
+  HWND Control(int id) const { return ControlOf(dialog_, id); }
   void SetText(FormControl id, const std::string& text) {
     SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
