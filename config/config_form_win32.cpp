@@ -171,6 +171,11 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     pages_.clear();
   }
 
+  // Quit runs on the window thread that runs the modal loop, which ends once this returns.
+  void Close() override {
+    if (dialog_) EndDialog(dialog_, IDCANCEL);
+  }
+
  private:
   static INT_PTR CALLBACK Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_INITDIALOG) SetWindowLongPtrA(window, DWLP_USER, lParam);
