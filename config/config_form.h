@@ -7,31 +7,9 @@
 #include "config/dialog.h"
 #include "config/settings.h"
 
-// Every control that holds a setting, by its control identifier in the window. btnSave is IDOK,
-// so Enter outside a multi-line edit activates it.
-enum FormControl : int {
-  btnSave = 1,
-  chkMSNActive = 100,
-  chkMSNClear,
-  chkMSNDefaultFormat,
-  txtMSNFormat,
-  chkmIRCActive,
-  txtmIRCDDE,
-  memmIRCCmd,
-  chkMySQLActive,
-  txtMySQLServer,
-  txtMySQLUserName,
-  txtMySQLPassword,
-  memMySQLCmd,
-  chkMySQLSSH,
-  chkSSHActive,
-  txtSSHServer,
-  txtSSHUserName,
-  txtSSHPassword,
-  chkIgnore,
-  memExt,
-  pgSkorrel,
-};
+// The dialog's one button is IDOK, so Enter outside a multi-line edit activates it. The controls
+// that hold settings are FormControl, named by the settings' rows.
+constexpr int btnSave = 1;
 
 constexpr const char* kConfigFormCaption = "[kiv] gen_skorrel Configuration";
 
@@ -50,7 +28,7 @@ class TConfigForm {
  public:
   TConfigForm(FormControls& controls, SettingsEditor& editor) : controls_(controls), editor_(editor) {}
 
-  // Copies the 19 settings into their controls.
+  // Copies every setting the dialog edits into its control.
   void FormShow();
   void chkMSNDefaultFormatClick();
   // Copies the controls back and saves them through the editor. A failed write raises

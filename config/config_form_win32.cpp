@@ -26,7 +26,7 @@ constexpr const char* kAttribution = "(c) 2026 Skorrel team";
 constexpr const char* kErrorCaption = "gen_skorrel";
 
 // Controls that hold no setting.
-enum : int { kStatic = -1, kHelpLink = 200, kMailLink };
+enum : int { kStatic = -1, pgSkorrel = 199, kHelpLink = 200, kMailLink };
 
 enum class Kind { Label, Link, Check, Edit, Password, Memo, Group, Button, Tabs };
 
@@ -96,13 +96,36 @@ struct PageLayout {
   const ControlLayout* end;
 };
 
-const PageLayout kPages[] = {
+constexpr PageLayout kPages[] = {
     {"MSN Messenger", " MSN Messenger 7 Skorrel ", 102, std::begin(kMsnControls), std::end(kMsnControls)},
     {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
     {"MySQL", " MySQL database linkup ", 204, std::begin(kMySqlControls), std::end(kMySqlControls)},
     {"SSH", " SSH tunneling ", 108, std::begin(kSshControls), std::end(kSshControls)},
     {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
 };
+
+// Each setting the dialog edits is laid out on exactly one page, in a control of its kind.
+constexpr bool EverySettingControlIsLaidOutOnceAsItsKind() {
+  for (const SettingRow& row : kSettingRows) {
+    if (row.control == kNoControl) continue;
+    int laidOut = 0;
+    for (const PageLayout& page : kPages)
+      for (const ControlLayout* item = page.begin; item != page.end; ++item) {
+        if (item->id != row.control) continue;
+        const bool holdsText =
+            item->kind == Kind::Edit || item->kind == Kind::Password || item->kind == Kind::Memo;
+        if (row.flag ? item->kind != Kind::Check : !holdsText) return false;
+        ++laidOut;
+      }
+    if (laidOut != 1) return false;
+  }
+  for (const ControlLayout& item : kTopControls)
+    if (item.id >= kFirstSettingControl && item.id < kEndOfSettingControls) return false;
+  return true;
+}
+static_assert(EverySettingControlIsLaidOutOnceAsItsKind(),
+              "a setting's control is missing from the pages, laid out twice, or of the wrong kind");
+
 constexpr int kGroupLeft = 7, kGroupTop = 5, kGroupWidth = 322;
 constexpr int kClientWidth = 353, kClientHeight = 399;
 
@@ -146,6 +169,11 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
       LogDebug("Config: the dialog could not be shown (" + std::to_string(GetLastError()) + ")");
     controls_.clear();
     pages_.clear();
+  }
+
+  // Quit runs on the window thread that runs the modal loop, which ends once this returns.
+  void Close() override {
+    if (dialog_) EndDialog(dialog_, IDCANCEL);
   }
 
  private:

@@ -18,4 +18,6 @@ class ConfigDialog {
   virtual ~ConfigDialog() = default;
   // Shows the dialog modally; returns once the user has closed it.
   virtual void ShowModal() = 0;
+  // From inside the modal loop: closes the dialog as its close box does, discarding the edits.
+  virtual void Close() = 0;
 };

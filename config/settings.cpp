@@ -1,68 +1,85 @@
 #include "config/settings.h"
 
-#include <array>
+#include <cstddef>
+#include <iterator>
+#include <string_view>
 
 namespace {
 
-enum class Rule {
-  NonZero,       // on unless stored as 0, so a missing value is on
-  ExactlyOne,    // on only when stored as 1
-  DefaultIfEmpty,
-  AsStored,
+// The number of fields of an aggregate: the most initialisers it takes.
+struct AnyField {
+  template <typename T>
+  constexpr operator T() const;
 };
+template <typename T, typename... Fields>
+constexpr std::size_t FieldCount() {
+  if constexpr (requires { T{Fields{}..., AnyField{}}; })
+    return FieldCount<T, Fields..., AnyField>();
+  else
+    return sizeof...(Fields);
+}
 
-struct Setting {
-  const char* name;
-  Rule rule;
-  bool PluginSettings::*flag;
-  std::string PluginSettings::*text;
-  const char* fallback;
-};
+constexpr bool IsFlagRule(LoadRule rule) { return rule == LoadRule::NonZero || rule == LoadRule::ExactlyOne; }
 
-using S = PluginSettings;
-// Load and save order.
-const std::array<Setting, 19> kSettings{{
-    {"mIRC Active", Rule::NonZero, &S::mIRCActive, nullptr, nullptr},
-    {"mIRC DDE Name", Rule::DefaultIfEmpty, nullptr, &S::mIRCDDEName, "mIRC"},
-    {"mIRC DDE Command", Rule::DefaultIfEmpty, nullptr, &S::mIRCDDECommand,
-     "/ame is listening to %artist% - %title%"},
-    {"MSN Active", Rule::NonZero, &S::MSNActive, nullptr, nullptr},
-    {"MSN Clear", Rule::NonZero, &S::MSNClear, nullptr, nullptr},
-    {"MSN Default Format", Rule::NonZero, &S::MSNDefaultFormat, nullptr, nullptr},
-    {"MSN Format", Rule::DefaultIfEmpty, nullptr, &S::MSNFormat, "%artist% - %title%"},
-    {"Ignore Exts", Rule::NonZero, &S::IgnoreExts, nullptr, nullptr},
-    {"Ignore Ext List", Rule::DefaultIfEmpty, nullptr, &S::IgnoreExtList, "avi,mpg,mpeg,wmv"},
-    {"MySQL Active", Rule::ExactlyOne, &S::MySQLActive, nullptr, nullptr},
-    {"MySQL Server", Rule::AsStored, nullptr, &S::MySQLServer, nullptr},
-    {"MySQL UserName", Rule::AsStored, nullptr, &S::MySQLUserName, nullptr},
-    {"MySQL Password", Rule::AsStored, nullptr, &S::MySQLPassword, nullptr},
-    {"MySQL Command", Rule::DefaultIfEmpty, nullptr, &S::MySQLCommand,
-     "insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')"},
-    {"MySQL SSH", Rule::ExactlyOne, &S::MySQLSSH, nullptr, nullptr},
-    {"SSH Active", Rule::ExactlyOne, &S::SSHActive, nullptr, nullptr},
-    {"SSH Server", Rule::AsStored, nullptr, &S::SSHServer, nullptr},
-    {"SSH UserName", Rule::AsStored, nullptr, &S::SSHUserName, nullptr},
-    {"SSH Password", Rule::AsStored, nullptr, &S::SSHPassword, nullptr},
-}};
+constexpr bool EveryRowHasOneFieldOfItsRulesKind() {
+  for (const SettingRow& row : kSettingRows) {
+    if ((row.flag == nullptr) == (row.text == nullptr)) return false;
+    if ((row.flag != nullptr) != IsFlagRule(row.load.rule)) return false;
+    const bool hasDefault = row.load.fallback != nullptr && *row.load.fallback != '\0';
+    if (hasDefault != (row.load.rule == LoadRule::DefaultIfEmpty)) return false;
+  }
+  return true;
+}
+
+constexpr bool NoValueOrFieldHasTwoRows() {
+  for (auto a = std::begin(kSettingRows); a != std::end(kSettingRows); ++a)
+    for (auto b = std::next(a); b != std::end(kSettingRows); ++b)
+      if (std::string_view(a->name) == b->name || (a->flag && a->flag == b->flag) ||
+          (a->text && a->text == b->text))
+        return false;
+  return true;
+}
+
+// Each control holds exactly one setting, and each setting that has a control has one of these.
+constexpr bool EveryControlHoldsOneSetting() {
+  for (int id = kFirstSettingControl; id < kEndOfSettingControls; ++id) {
+    int rows = 0;
+    for (const SettingRow& row : kSettingRows) rows += row.control == id;
+    if (rows != 1) return false;
+  }
+  for (const SettingRow& row : kSettingRows)
+    if (row.control != kNoControl &&
+        (row.control < kFirstSettingControl || row.control >= kEndOfSettingControls))
+      return false;
+  return true;
+}
+
+static_assert(EveryRowHasOneFieldOfItsRulesKind(),
+              "a boolean field takes NonZero or ExactlyOne, a text AsStored or a non-empty DefaultIfEmpty");
+static_assert(NoValueOrFieldHasTwoRows(), "a registry value or field is named by two rows");
+static_assert(FieldCount<PluginSettings>() == std::size(kSettingRows),
+              "a field of PluginSettings has no row");
+static_assert(EveryControlHoldsOneSetting(),
+              "a setting control is named by no row or by two, or a row names a control outside them");
 
 }  // namespace
 
 void LoadSettings(SettingsRegistry& registry, PluginSettings& settings) {
-  for (const Setting& s : kSettings) {
-    switch (s.rule) {
-      case Rule::NonZero:
-        settings.*s.flag = ReadSettingInteger(registry, s.name, kSettingsSection) != 0;
+  for (const SettingRow& row : kSettingRows) {
+    switch (row.load.rule) {
+      case LoadRule::NonZero:
+        settings.*row.flag = ReadSettingInteger(registry, row.name, kSettingsSection) != 0;
         break;
-      case Rule::ExactlyOne:
-        settings.*s.flag = ReadSettingInteger(registry, s.name, kSettingsSection) == 1;
+      case LoadRule::ExactlyOne:
+        settings.*row.flag = ReadSettingInteger(registry, row.name, kSettingsSection) == 1;
         break;
-      case Rule::DefaultIfEmpty: {
-        std::string text = ReadSettingString(registry, s.name, kSettingsSection);
-        settings.*s.text = text.empty() ? s.fallback : std::move(text);
+      case LoadRule::DefaultIfEmpty: {
+        std::string text = ReadSettingString(registry, row.name, kSettingsSection);
+        settings.*row.text = text.empty() ? row.load.fallback : std::move(text);
         break;
       }
-      case Rule::AsStored:
-        settings.*s.text = ReadSettingString(registry, s.name, kSettingsSection);
+      case LoadRule::AsStored:
+        settings.*row.text = ReadSettingString(registry, row.name, kSettingsSection);
         break;
     }
   }
@@ -70,13 +87,14 @@ void LoadSettings(SettingsRegistry& registry, PluginSettings& settings) {
 
 void SaveSettings(SettingsRegistry& registry, const PluginSettings& settings,
                   const std::function<void()>& clearMsn) {
-  for (const Setting& s : kSettings) {
-    if (s.flag) {
-      const bool on = settings.*s.flag;
-      WriteSettingInteger(registry, s.name, on ? 1 : 0, kSettingsSection);
-      if (s.flag == &S::MSNActive && !on && clearMsn) clearMsn();
+  for (const SettingRow& row : kSettingRows) {
+    if (row.written != Written::BySave) continue;
+    if (row.flag) {
+      const bool on = settings.*row.flag;
+      WriteSettingInteger(registry, row.name, on ? 1 : 0, kSettingsSection);
+      if (row.flag == &PluginSettings::MSNActive && !on && clearMsn) clearMsn();
     } else {
-      WriteSettingString(registry, s.name, settings.*s.text, kSettingsSection);
+      WriteSettingString(registry, row.name, settings.*row.text, kSettingsSection);
     }
   }
 }

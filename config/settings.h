@@ -1,37 +1,130 @@
 #pragma once
-// The 19 persisted settings, one field per registry value, loaded at start-up and saved at quit
-// and by the dialog.
+// The persisted settings: one field per registry value, and one table that says for each how it
+// is stored, loaded, saved and edited. Loading, saving and the dialog all walk that table, so a
+// setting is added by adding its field, its row and, when the dialog edits it, its control's
+// layout; the checks in settings.cpp and the dialog refuse to compile anything less.
 #include <functional>
 #include <string>
 
 #include "config/reg.h"
 
 struct PluginSettings {
-  bool mIRCActive = true;          // "mIRC Active"
-  std::string mIRCDDEName;         // "mIRC DDE Name"
-  std::string mIRCDDECommand;      // "mIRC DDE Command"
-  bool MSNActive = true;           // "MSN Active"
-  bool MSNClear = true;            // "MSN Clear"
-  bool MSNDefaultFormat = true;    // "MSN Default Format"
-  std::string MSNFormat;           // "MSN Format"
-  bool IgnoreExts = true;          // "Ignore Exts"
-  std::string IgnoreExtList;       // "Ignore Ext List"
-  bool MySQLActive = false;        // "MySQL Active"
-  std::string MySQLServer;         // "MySQL Server"
-  std::string MySQLUserName;       // "MySQL UserName"
-  std::string MySQLPassword;       // "MySQL Password"
-  std::string MySQLCommand;        // "MySQL Command"
-  bool MySQLSSH = false;           // "MySQL SSH"
-  bool SSHActive = false;          // "SSH Active"
-  std::string SSHServer;           // "SSH Server"
-  std::string SSHUserName;         // "SSH UserName"
-  std::string SSHPassword;         // "SSH Password"
+  bool mIRCActive = true;
+  std::string mIRCDDEName;
+  std::string mIRCDDECommand;
+  bool MSNActive = true;
+  bool MSNClear = true;
+  bool MSNDefaultFormat = true;
+  std::string MSNFormat;
+  bool IgnoreExts = true;
+  std::string IgnoreExtList;
+  bool MySQLActive = false;
+  std::string MySQLServer;
+  std::string MySQLUserName;
+  std::string MySQLPassword;
+  std::string MySQLCommand;
+  bool MySQLSSH = false;
+  bool SSHActive = false;
+  std::string SSHServer;
+  std::string SSHUserName;
+  std::string SSHPassword;
+};
+
+// The dialog's controls that hold a setting, by their identifier in the window. Every one before
+// kEndOfSettingControls must be named by exactly one row of kSettingRows.
+enum FormControl : int {
+  kNoControl = 0,
+  chkMSNActive = 100,
+  chkMSNClear,
+  chkMSNDefaultFormat,
+  txtMSNFormat,
+  chkmIRCActive,
+  txtmIRCDDE,
+  memmIRCCmd,
+  chkMySQLActive,
+  txtMySQLServer,
+  txtMySQLUserName,
+  txtMySQLPassword,
+  memMySQLCmd,
+  chkMySQLSSH,
+  chkSSHActive,
+  txtSSHServer,
+  txtSSHUserName,
+  txtSSHPassword,
+  chkIgnore,
+  memExt,
+  kEndOfSettingControls,
+};
+constexpr FormControl kFirstSettingControl = chkMSNActive;
+
+// How a stored value becomes a setting, which also fixes what a missing one gives.
+enum class LoadRule {
+  NonZero,         // a boolean, on unless stored as 0: missing means on
+  ExactlyOne,      // a boolean, on only when stored as 1: missing means off
+  DefaultIfEmpty,  // a text, whose default replaces a missing or empty value
+  AsStored,        // a text, empty when missing
+};
+
+struct Load {
+  LoadRule rule;
+  const char* fallback = nullptr;  // the default of DefaultIfEmpty
+};
+constexpr Load kNonZero{LoadRule::NonZero};
+constexpr Load kExactlyOne{LoadRule::ExactlyOne};
+constexpr Load kAsStored{LoadRule::AsStored};
+constexpr Load DefaultIfEmpty(const char* fallback) { return {LoadRule::DefaultIfEmpty, fallback}; }
+
+// Whether SaveSettings (at quit and in the dialog's save) writes the value from memory, or only
+// something else does.
+enum class Written { BySave, Elsewhere };
+
+struct SettingRow {
+  constexpr SettingRow(const char* name, Load load, bool PluginSettings::*flag, FormControl control,
+                       Written written = Written::BySave)
+      : name(name), load(load), flag(flag), control(control), written(written) {}
+  constexpr SettingRow(const char* name, Load load, std::string PluginSettings::*text, FormControl control,
+                       Written written = Written::BySave)
+      : name(name), load(load), text(text), control(control), written(written) {}
+
+  const char* name;  // the registry value
+  Load load;
+  bool PluginSettings::*flag = nullptr;         // a boolean's field
+  std::string PluginSettings::*text = nullptr;  // a text's field
+  FormControl control;                          // kNoControl when the dialog does not edit it
+  Written written;
+};
+
+// Load and save order, which is also the order the dialog fills and reads its controls in.
+inline constexpr SettingRow kSettingRows[] = {
+    {"mIRC Active", kNonZero, &PluginSettings::mIRCActive, chkmIRCActive},
+    {"mIRC DDE Name", DefaultIfEmpty("mIRC"), &PluginSettings::mIRCDDEName, txtmIRCDDE},
+    {"mIRC DDE Command", DefaultIfEmpty("/ame is listening to %artist% - %title%"),
+     &PluginSettings::mIRCDDECommand, memmIRCCmd},
+    {"MSN Active", kNonZero, &PluginSettings::MSNActive, chkMSNActive},
+    {"MSN Clear", kNonZero, &PluginSettings::MSNClear, chkMSNClear},
+    {"MSN Default Format", kNonZero, &PluginSettings::MSNDefaultFormat, chkMSNDefaultFormat},
+    {"MSN Format", DefaultIfEmpty("%artist% - %title%"), &PluginSettings::MSNFormat, txtMSNFormat},
+    {"Ignore Exts", kNonZero, &PluginSettings::IgnoreExts, chkIgnore},
+    {"Ignore Ext List", DefaultIfEmpty("avi,mpg,mpeg,wmv"), &PluginSettings::IgnoreExtList, memExt},
+    {"MySQL Active", kExactlyOne, &PluginSettings::MySQLActive, chkMySQLActive},
+    {"MySQL Server", kAsStored, &PluginSettings::MySQLServer, txtMySQLServer},
+    {"MySQL UserName", kAsStored, &PluginSettings::MySQLUserName, txtMySQLUserName},
+    {"MySQL Password", kAsStored, &PluginSettings::MySQLPassword, txtMySQLPassword},
+    {"MySQL Command",
+     DefaultIfEmpty("insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')"),
+     &PluginSettings::MySQLCommand, memMySQLCmd},
+    {"MySQL SSH", kExactlyOne, &PluginSettings::MySQLSSH, chkMySQLSSH},
+    {"SSH Active", kExactlyOne, &PluginSettings::SSHActive, chkSSHActive},
+    {"SSH Server", kAsStored, &PluginSettings::SSHServer, txtSSHServer},
+    {"SSH UserName", kAsStored, &PluginSettings::SSHUserName, txtSSHUserName},
+    {"SSH Password", kAsStored, &PluginSettings::SSHPassword, txtSSHPassword},
 };
 
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.
 void LoadSettings(SettingsRegistry& registry, PluginSettings& settings);
 
-// Writes all 19 values in order. Right after writing "MSN Active" as off it calls clearMsn, so the
-// messenger's line goes at once. Stops at the first failing write with ERegistryException.
+// Writes the values that the save writes, in order. Right after writing "MSN Active" as off it
+// calls clearMsn, so the messenger's line goes at once. Stops at the first failing write with
+// ERegistryException.
 void SaveSettings(SettingsRegistry& registry, const PluginSettings& settings,
                   const std::function<void()>& clearMsn);

@@ -4,6 +4,7 @@
 
 #include "diag/globals.h"
 #include "diag/run_logged.h"
+#include "runtime/handle.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ int Module::Init(HostWindow parent) {
   platform_.StartLogClient(ReadSettingString(platform_.Registry(), "CSDebug", kSettingsSection));
   LogDebug("Plugin.Init");
   dispatch_.Reset();
+  quit_ = false;
   parent_ = parent;
   platform_.Player().SetParentWindow(parent);
   // A failing step skips the rest; the steps done stay done.
@@ -31,7 +33,10 @@ int Module::Init(HostWindow parent) {
     // Made here, not at module load: DDEML ties the instance to the thread that makes it, the
     // player calls Init on its window thread, and module load runs under the loader lock. A
     // failure fails Init, as it would have failed loading the module.
-    if (const std::string error = platform_.StartDde(); !error.empty()) throw std::runtime_error(error);
+    if (const std::string error = platform_.StartDde(); !error.empty()) {
+      LogDebug("Plugin.Init: DDE could not be started (" + error + "), so the plug-in did not start");
+      throw std::runtime_error(error);
+    }
     if (!moduleHeld_) {
       platform_.HoldModule();
       moduleHeld_ = true;
@@ -40,15 +45,9 @@ int Module::Init(HostWindow parent) {
     platform_.StartTunnelLibrary();
     if (settings_.SSHActive) StartListener();
     running_ = true;
-    // A procedure still in a chain from an earlier run only needs to dispatch again.
-    if (!hooked_[Index(PlayerWindow::Main)]) {
-      platform_.Hook(PlayerWindow::Main, parent);
-      hooked_[Index(PlayerWindow::Main)] = true;
-    }
-    if (!hooked_[Index(PlayerWindow::Playlist)]) {
-      platform_.Hook(PlayerWindow::Playlist, platform_.Player().GetPlaylistWindow());
-      hooked_[Index(PlayerWindow::Playlist)] = true;
-    }
+    HookWindow(PlayerWindow::Main, parent);
+    if (!hooked_[Index(PlayerWindow::Playlist)])
+      HookWindow(PlayerWindow::Playlist, platform_.Player().GetPlaylistWindow());
     return 0;
   } catch (...) {
     return 1;
@@ -56,14 +55,28 @@ int Module::Init(HostWindow parent) {
 }
 
 void Module::Config() {
-  if (const std::unique_ptr<ConfigDialog> dialog = platform_.MakeConfigDialog(parent_, *this))
-    dialog->ShowModal();
+  const std::unique_ptr<ConfigDialog> dialog = platform_.MakeConfigDialog(parent_, *this);
+  if (!dialog) return;
+  ConfigDialog* const outer = std::exchange(openDialog_, dialog.get());
+  const scope_exit closed([&] { openDialog_ = outer; });
+  dialog->ShowModal();
 }
 
 void Module::Quit() {
   running_ = false;
+  quit_ = true;
   // Each step runs whatever became of the one before: the hooks must go before the module does.
   const auto step = [](const char* what, auto&& action) { RunLogged("Plugin.Quit", what, action); };
+  // A quit dispatched inside the dialog's modal loop: Config returns into this module after the
+  // player has let go of it, so the module must stay mapped.
+  if (openDialog_)
+    step("closing the settings dialog", [&] {
+      openDialog_->Close();
+      platform_.PinModule();
+      LogDebug(
+          "Plugin.Quit: the settings dialog was open; it is closed without saving, and the module stays "
+          "loaded");
+    });
   step("saving settings",
        [&] { SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); }); });
   step("clearing MSN", [&] { publishers_.ClearMsnLine(); });
@@ -99,6 +112,8 @@ void Module::OnMainMessage(unsigned msg, WParam wParam) noexcept {
 }
 
 void Module::SaveEdited(const PluginSettings& edited) {
+  // The tunnel is down and the module about to go: a save now would start a listener in it.
+  if (quit_) return;
   settings_ = edited;
   SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); });
   LogDebug("Config: Saved settings");
@@ -129,6 +144,20 @@ void Module::StopListener() {
   if (!listener_) return;
   listener_->Stop();
   listener_.reset();
+}
+
+// A procedure still in a chain from an earlier run only needs to dispatch again.
+void Module::HookWindow(PlayerWindow which, HostWindow window) {
+  if (hooked_[Index(which)]) return;
+  if (const std::uint32_t error = platform_.Hook(which, window)) {
+    LogDebug(which == PlayerWindow::Main
+                 ? "Plugin.Init: the player's main window could not be hooked (error " +
+                       std::to_string(error) + "), so Pause, Stop and the end of a track are not seen"
+                 : "Plugin.Init: the player's playlist window could not be hooked (error " +
+                       std::to_string(error) + "), so track changes are not seen");
+    return;
+  }
+  hooked_[Index(which)] = true;
 }
 
 bool Module::AnyHookCovered() {

@@ -45,8 +45,8 @@ class ModulePlatform {
   virtual void StopDde() = 0;
 
   // Replaces window's procedure with the plug-in's one for which, keeping the old one to pass
-  // every message on to.
-  virtual void Hook(PlayerWindow which, HostWindow window) = 0;
+  // every message on to. 0, or the system's error when the procedure could not be replaced.
+  virtual std::uint32_t Hook(PlayerWindow which, HostWindow window) = 0;
   // Whether the window's procedure is still the plug-in's, so the kept one can be put back.
   virtual bool IsHookOnTop(PlayerWindow which) = 0;
   virtual void Unhook(PlayerWindow which) = 0;
@@ -93,6 +93,7 @@ class Module final : public SettingsEditor {
  private:
   void StartListener();
   void StopListener();
+  void HookWindow(PlayerWindow which, HostWindow window);
   bool AnyHookCovered();
   void RemoveHooks();
 
@@ -103,7 +104,11 @@ class Module final : public SettingsEditor {
   TrackDispatch dispatch_;
   // False before Init and from Quit on: a procedure left in a window's chain then only passes on.
   bool running_ = false;
+  // From Quit until the next Init: a save from a dialog still open then does nothing.
+  bool quit_ = false;
   bool hooked_[2] = {false, false};
+  // The dialog Config shows, while its modal loop runs.
+  ConfigDialog* openDialog_ = nullptr;
   std::unique_ptr<TunnelListener> listener_;
   std::optional<MySQLLibraryUse> mysqlUse_;
   bool moduleHeld_ = false;

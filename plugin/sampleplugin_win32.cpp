@@ -58,10 +58,13 @@ class Win32Platform final : public ModulePlatform {
   std::string StartDde() override { return mirc_.Start(); }
   void StopDde() override { mirc_.Stop(); }
 
-  void Hook(PlayerWindow which, HostWindow window) override {
+  std::uint32_t Hook(PlayerWindow which, HostWindow window) override {
     Hooked& hook = hooks_[Index(which)];
     hook.window = reinterpret_cast<HWND>(window);
+    // 0 is also a valid old value, so only the error tells a failure.
+    SetLastError(0);
     hook.previous = SetProcedure(hook.window, Ours(which));
+    return hook.previous ? 0 : GetLastError();
   }
   bool IsHookOnTop(PlayerWindow which) override {
     const Hooked& hook = hooks_[Index(which)];

@@ -16,7 +16,8 @@
 // With PREFIX, config saves a picture of each tab of the plug-in's dialog as PREFIX1.bmp to
 // PREFIX5.bmp and closes it.
 // Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
-// it still run.
+// it still run. WM_CLOSE to the main window quits too, as closing the real player does, whatever
+// runs at the time: a test posts it while the plug-in's dialog is open.
 #include <windows.h>
 
 #include <algorithm>
@@ -56,6 +57,8 @@ WNDPROC outerPlaylistNext = nullptr;
 // Set by the loader once it has unmapped the plug-in, whoever let go of it last.
 HANDLE pluginUnmapped = nullptr;
 void* pluginBase = nullptr;
+// What WM_CLOSE to the main window does: the session's quit.
+void (*onClose)() = nullptr;
 
 __attribute__((format(printf, 1, 2))) void Out(const char* format, ...) {
   char line[8192];
@@ -133,6 +136,10 @@ LRESULT CALLBACK MainProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     return 4242;
   }
   if (msg == WM_USER) return AnswerRequest(wParam, lParam);
+  if (msg == WM_CLOSE && onClose) {
+    onClose();
+    return 0;
+  }
   return DefWindowProcA(window, msg, wParam, lParam);
 }
 
@@ -220,7 +227,11 @@ WNDPROC CurrentProc(HWND window) {
 class Session {
  public:
   Session(HMODULE module, PluginRecord* record)
-      : module_(module), record_(record), watching_(WatchForUnmap(module)) {}
+      : module_(module), record_(record), watching_(WatchForUnmap(module)) {
+    current_ = this;
+    onClose = [] { current_->Quit(); };
+  }
+  ~Session() { onClose = nullptr; }
 
   void Run(std::istream& script) {
     std::string line;
@@ -311,6 +322,7 @@ class Session {
     quit_ = true;
   }
 
+  static inline Session* current_ = nullptr;
   HMODULE module_;
   PluginRecord* record_;
   bool watching_;

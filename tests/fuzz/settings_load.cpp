@@ -1,8 +1,9 @@
 // LoadSettings over a settings key whose values the input makes up: any of them missing, of any
-// type, of any size, with or without a terminating NUL. Each field must follow its load rule, and
-// saving what was loaded and loading it again must give the same settings.
+// type, of any size, with or without a terminating NUL. Each field must follow its row's load rule,
+// and saving what was loaded and loading it again must give the same settings.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -14,16 +15,12 @@
 
 namespace {
 
-const char* const kNames[] = {"mIRC Active",     "mIRC DDE Name",      "mIRC DDE Command", "MSN Active",
-                              "MSN Clear",       "MSN Default Format", "MSN Format",       "Ignore Exts",
-                              "Ignore Ext List", "MySQL Active",       "MySQL Server",     "MySQL UserName",
-                              "MySQL Password",  "MySQL Command",      "MySQL SSH",        "SSH Active",
-                              "SSH Server",      "SSH UserName",       "SSH Password"};
+constexpr std::size_t kRows = std::size(kSettingRows);
 
 // The settings key as an array by value name: a map keyed by path would spend the run allocating.
 class Key : public SettingsRegistry {
  public:
-  std::array<std::optional<RegistryValue>, 19> values;
+  std::array<std::optional<RegistryValue>, kRows> values;
   int writes = 0;
 
   std::optional<RegistryValue> Read(const std::string& section, const std::string& name) override {
@@ -45,8 +42,8 @@ class Key : public SettingsRegistry {
  private:
   static int Index(const std::string& section, const std::string& name) {
     if (section != kSettingsSection) return -1;
-    for (int i = 0; i < 19; ++i)
-      if (name == kNames[i]) return i;
+    for (std::size_t i = 0; i < kRows; ++i)
+      if (name == kSettingRows[i].name) return static_cast<int>(i);
     return -1;
   }
 };
@@ -66,14 +63,24 @@ std::string Text(const RegistryValue* v) {
 }
 
 bool operator==(const PluginSettings& a, const PluginSettings& b) {
-  return a.mIRCActive == b.mIRCActive && a.mIRCDDEName == b.mIRCDDEName &&
-         a.mIRCDDECommand == b.mIRCDDECommand && a.MSNActive == b.MSNActive && a.MSNClear == b.MSNClear &&
-         a.MSNDefaultFormat == b.MSNDefaultFormat && a.MSNFormat == b.MSNFormat &&
-         a.IgnoreExts == b.IgnoreExts && a.IgnoreExtList == b.IgnoreExtList &&
-         a.MySQLActive == b.MySQLActive && a.MySQLServer == b.MySQLServer &&
-         a.MySQLUserName == b.MySQLUserName && a.MySQLPassword == b.MySQLPassword &&
-         a.MySQLCommand == b.MySQLCommand && a.MySQLSSH == b.MySQLSSH && a.SSHActive == b.SSHActive &&
-         a.SSHServer == b.SSHServer && a.SSHUserName == b.SSHUserName && a.SSHPassword == b.SSHPassword;
+  for (const SettingRow& row : kSettingRows)
+    if (row.flag ? a.*row.flag != b.*row.flag : a.*row.text != b.*row.text) return false;
+  return true;
+}
+
+// What each row's load rule must make of the stored value.
+bool Follows(const SettingRow& row, const PluginSettings& s, const RegistryValue* stored) {
+  switch (row.load.rule) {
+    case LoadRule::NonZero:
+      return s.*row.flag == (Integer(stored) != 0);
+    case LoadRule::ExactlyOne:
+      return s.*row.flag == (Integer(stored) == 1);
+    case LoadRule::DefaultIfEmpty:
+      return s.*row.text == (Text(stored).empty() ? std::string(row.load.fallback) : Text(stored));
+    case LoadRule::AsStored:
+      return s.*row.text == Text(stored);
+  }
+  return false;
 }
 
 }  // namespace
@@ -82,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider input(data, size);
   Key registry;
   while (input.remaining_bytes() > 0) {
-    const std::size_t name = input.ConsumeIntegralInRange<std::size_t>(0, 18);
+    const std::size_t name = input.ConsumeIntegralInRange<std::size_t>(0, kRows - 1);
     const std::uint32_t type = input.ConsumeBool() ? kTypes[input.ConsumeIntegralInRange(0, 7)]
                                                    : input.ConsumeIntegral<std::uint32_t>();
     registry.values[name] = RegistryValue{type, input.ConsumeRandomLengthString(64)};
@@ -90,39 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   PluginSettings s;
   LoadSettings(registry, s);
-  auto on = [&](const char* name) { return Integer(registry.Get(name)) != 0; };
-  auto one = [&](const char* name) { return Integer(registry.Get(name)) == 1; };
-  auto text = [&](const char* name, const char* fallback = "") {
-    const std::string t = Text(registry.Get(name));
-    return t.empty() ? std::string(fallback) : t;
-  };
-  PluginSettings expected;
-  expected.mIRCActive = on("mIRC Active");
-  expected.mIRCDDEName = text("mIRC DDE Name", "mIRC");
-  expected.mIRCDDECommand = text("mIRC DDE Command", "/ame is listening to %artist% - %title%");
-  expected.MSNActive = on("MSN Active");
-  expected.MSNClear = on("MSN Clear");
-  expected.MSNDefaultFormat = on("MSN Default Format");
-  expected.MSNFormat = text("MSN Format", "%artist% - %title%");
-  expected.IgnoreExts = on("Ignore Exts");
-  expected.IgnoreExtList = text("Ignore Ext List", "avi,mpg,mpeg,wmv");
-  expected.MySQLActive = one("MySQL Active");
-  expected.MySQLServer = text("MySQL Server");
-  expected.MySQLUserName = text("MySQL UserName");
-  expected.MySQLPassword = text("MySQL Password");
-  expected.MySQLCommand = text(
-      "MySQL Command", "insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')");
-  expected.MySQLSSH = one("MySQL SSH");
-  expected.SSHActive = one("SSH Active");
-  expected.SSHServer = text("SSH Server");
-  expected.SSHUserName = text("SSH UserName");
-  expected.SSHPassword = text("SSH Password");
-  if (!(s == expected)) std::abort();
+  for (const SettingRow& row : kSettingRows)
+    if (!Follows(row, s, registry.Get(row.name))) std::abort();
 
   Key saved;
   SaveSettings(saved, s, [] {});
   PluginSettings again;
   LoadSettings(saved, again);
-  if (!(again == s) || saved.writes != 19) std::abort();
+  const auto written = std::count_if(std::begin(kSettingRows), std::end(kSettingRows),
+                                     [](const SettingRow& row) { return row.written == Written::BySave; });
+  if (!(again == s) || saved.writes != written) std::abort();
   return 0;
 }

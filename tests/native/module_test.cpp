@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -58,8 +59,9 @@ class JournalPlatform final : public ModulePlatform {
     return ddeError;
   }
   void StopDde() override { journal.push_back("DDE end"); }
-  void Hook(PlayerWindow which, HostWindow window) override {
+  std::uint32_t Hook(PlayerWindow which, HostWindow window) override {
     journal.push_back("hook " + Name(which) + " " + std::to_string(window));
+    return which == hookFails ? 1400 : 0;
   }
   bool IsHookOnTop(PlayerWindow which) override { return which != covered; }
   void Unhook(PlayerWindow which) override { journal.push_back("unhook " + Name(which)); }
@@ -75,7 +77,21 @@ class JournalPlatform final : public ModulePlatform {
     if (listenerFails) throw std::runtime_error("no thread");
     return std::make_unique<Listener>(journal, texts);
   }
-  std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow, SettingsEditor&) override { return nullptr; }
+  std::unique_ptr<ConfigDialog> MakeConfigDialog(HostWindow, SettingsEditor&) override {
+    return std::make_unique<Dialog>(*this);
+  }
+
+  // Runs whileOpen as a message dispatched inside the modal loop would.
+  struct Dialog final : ConfigDialog {
+    explicit Dialog(JournalPlatform& platform) : platform(platform) {}
+    void ShowModal() override {
+      platform.journal.push_back("dialog shown");
+      if (platform.whileOpen) platform.whileOpen();
+      platform.journal.push_back("dialog gone");
+    }
+    void Close() override { platform.journal.push_back("dialog close"); }
+    JournalPlatform& platform;
+  };
 
   struct Listener final : TunnelListener {
     Listener(Calls& journal, std::string texts) : journal(journal), texts(std::move(texts)) {}
@@ -136,6 +152,8 @@ class JournalPlatform final : public ModulePlatform {
   std::string ddeError;
   bool listenerFails = false;
   std::optional<PlayerWindow> covered;
+  std::optional<PlayerWindow> hookFails;
+  std::function<void()> whileOpen;
 };
 
 constexpr HostWindow kParent = 0x100;
@@ -178,9 +196,15 @@ TEST_F(ModuleLife, InitAndQuitRunTheirStepsInOrder) {
 }
 
 TEST_F(ModuleLife, AFailingStepFailsInitAndKeepsTheStepsBeforeIt) {
+  platform.registry.SetString("CSDebug", "viewer");
   platform.ddeError = "An error returned from DDE  ($04009)";
-  EXPECT_EQ(InitSteps(), (Calls{"registry read CSDebug", "log client ''", "registry load", "DDE start"}));
+  EXPECT_EQ(InitSteps(),
+            (Calls{"registry read CSDebug", "log client 'viewer'", "registry load", "DDE start"}));
   EXPECT_EQ(result, 1);
+  EXPECT_EQ(
+      platform.Logged().back(),
+      "Plugin.Init: DDE could not be started (An error returned from DDE  ($04009)), so the plug-in did "
+      "not start");
 
   JournalPlatform other;
   other.registry.SetDword("SSH Active", 1);
@@ -234,6 +258,44 @@ TEST_F(ModuleLife, AHookCoveredByAnotherProgramStaysAsAPassThroughAndPinsTheModu
   module.OnTrackNotice(kTrackNoticeFlag);
   module.OnMainMessage(kWmCommand, kStopCommand);
   EXPECT_EQ(platform.journal, Calls{});
+}
+
+TEST_F(ModuleLife, AFailedHookIsLoggedAndNotTakenAtQuitForAnotherProgramsHook) {
+  platform.registry.SetString("CSDebug", "viewer");
+  platform.hookFails = platform.covered = PlayerWindow::Playlist;  // the window keeps its own procedure
+  InitSteps();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(
+      platform.Logged().back(),
+      "Plugin.Init: the player's playlist window could not be hooked (error 1400), so track changes are "
+      "not seen");
+  EXPECT_EQ(QuitSteps(), (Calls{"registry save", "msn clear", "tunnel end", "log client gone", "unhook main",
+                                "DDE end", "release module"}));
+}
+
+TEST_F(ModuleLife, AQuitInsideTheDialogClosesItAndPinsTheModuleAndALaterSaveDoesNothing) {
+  platform.registry.SetString("CSDebug", "viewer");
+  InitSteps();
+  platform.journal.clear();
+  module.Config();
+  EXPECT_EQ(platform.Steps(), (Calls{"dialog shown", "dialog gone"}));
+
+  PluginSettings edited = module.Settings();
+  edited.SSHActive = true;
+  platform.whileOpen = [&] {
+    module.Quit();
+    module.SaveEdited(edited);
+  };
+  platform.journal.clear();
+  module.Config();
+  Calls steps = {"dialog shown", "dialog close", "pin module", "registry save"};
+  steps.insert(steps.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
+  steps.push_back("dialog gone");
+  EXPECT_EQ(platform.Steps(), steps);
+  EXPECT_FALSE(module.Settings().SSHActive);
+  EXPECT_EQ(
+      platform.Logged().back(),
+      "Plugin.Quit: the settings dialog was open; it is closed without saving, and the module stays loaded");
 }
 
 TEST_F(ModuleLife, TheDialogsSaveWritesFirstThenStartsRestartsOrStopsTheListener) {

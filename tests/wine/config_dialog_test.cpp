@@ -8,6 +8,7 @@
 // After it, which it needs.
 #include <sddl.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -191,7 +192,7 @@ class SettingsDialog : public ::testing::Test {
   }
   HWND Reopened() { return dialog_ = WaitForDialog(); }
 
-  HWND Control(FormControl id) const { return ControlOf(dialog_, id); }
+  HWND Control(int id) const { return ControlOf(dialog_, id); }
   void SetText(FormControl id, const std::string& text) {
     SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
@@ -332,6 +333,23 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   EXPECT_FALSE(Checked(chkSSHActive));
   CloseWithCloseBox();
   ASSERT_EQ(PlayerExit(), 0);
+}
+
+TEST_F(SettingsDialog, ThePlayerQuittingWhileItIsOpenClosesItUnsavedAndReturnsIntoAMappedModule) {
+  ASSERT_TRUE(Open("config\n"));
+  SetText(txtSSHServer, "edited.example");
+  Click(chkSSHActive);
+  // The player frees the plug-in right after its Quit, while Config is still on the stack.
+  PostMessageA(WaitForWindow("Winamp v1.x", "Winamp", 10000), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntilGone(dialog_, 10000));
+  ASSERT_EQ(PlayerExit(), 0);
+  const auto lines = ReadLines(dir.File("player.out"));
+  EXPECT_LT(std::find(lines.begin(), lines.end(), "unloaded"),
+            std::find(lines.begin(), lines.end(), "config closed"));
+  EXPECT_EQ(ReadValue("SSH Server").data, std::string(1, '\0'));
+  EXPECT_EQ(ReadValue("SSH Active").data, std::string(4, '\0'));
+  EXPECT_TRUE(WaitForPluginLog(dir.File("log.txt"), "Plugin.Quit: the settings dialog was open", 10000));
+  EXPECT_TRUE(ConfigLog().empty());
 }
 
 TEST_F(SettingsDialog, SavingWithSshOnRestartsTheListenerWithTheNewSettings) {

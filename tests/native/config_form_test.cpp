@@ -1,0 +1,106 @@
+// The settings from the registry into the dialog's controls and back, without a window.
+#include "config/config_form.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "fake_registry.h"
+
+namespace {
+
+using S = PluginSettings;
+
+// The intended wiring, written out apart from the settings' own table, so that two of its rows
+// that swap a value name, a field or a control show.
+struct Wire {
+  const char* name;
+  FormControl control;
+  bool S::*flag;
+  std::string S::*text;
+};
+const Wire kWires[] = {
+    {"mIRC Active", chkmIRCActive, &S::mIRCActive, nullptr},
+    {"mIRC DDE Name", txtmIRCDDE, nullptr, &S::mIRCDDEName},
+    {"mIRC DDE Command", memmIRCCmd, nullptr, &S::mIRCDDECommand},
+    {"MSN Active", chkMSNActive, &S::MSNActive, nullptr},
+    {"MSN Clear", chkMSNClear, &S::MSNClear, nullptr},
+    {"MSN Default Format", chkMSNDefaultFormat, &S::MSNDefaultFormat, nullptr},
+    {"MSN Format", txtMSNFormat, nullptr, &S::MSNFormat},
+    {"Ignore Exts", chkIgnore, &S::IgnoreExts, nullptr},
+    {"Ignore Ext List", memExt, nullptr, &S::IgnoreExtList},
+    {"MySQL Active", chkMySQLActive, &S::MySQLActive, nullptr},
+    {"MySQL Server", txtMySQLServer, nullptr, &S::MySQLServer},
+    {"MySQL UserName", txtMySQLUserName, nullptr, &S::MySQLUserName},
+    {"MySQL Password", txtMySQLPassword, nullptr, &S::MySQLPassword},
+    {"MySQL Command", memMySQLCmd, nullptr, &S::MySQLCommand},
+    {"MySQL SSH", chkMySQLSSH, &S::MySQLSSH, nullptr},
+    {"SSH Active", chkSSHActive, &S::SSHActive, nullptr},
+    {"SSH Server", txtSSHServer, nullptr, &S::SSHServer},
+    {"SSH UserName", txtSSHUserName, nullptr, &S::SSHUserName},
+    {"SSH Password", txtSSHPassword, nullptr, &S::SSHPassword},
+};
+
+struct Controls final : FormControls {
+  bool Checked(FormControl id) override { return checked.at(id); }
+  void SetChecked(FormControl id, bool on) override { checked[id] = on; }
+  std::string Text(FormControl id) override { return text.at(id); }
+  void SetText(FormControl id, const std::string& t) override { text[id] = t; }
+  void SetEnabled(FormControl id, bool on) override { enabled[id] = on; }
+  std::map<FormControl, bool> checked, enabled;
+  std::map<FormControl, std::string> text;
+};
+
+// The shell's save without the listener.
+struct Editor final : SettingsEditor {
+  const PluginSettings& Settings() const override { return settings; }
+  void SaveEdited(const PluginSettings& edited) override { SaveSettings(registry, settings = edited, {}); }
+  PluginSettings settings;
+  FakeRegistry registry;
+};
+
+// Each value, as a field, a control and a stored value, is the one of its own row.
+void ExpectEverywhere(const Wire& w, bool on, const std::string& text, const PluginSettings& settings,
+                      Controls& controls, FakeRegistry& registry) {
+  const RegistryValue* stored = registry.Get(w.name);
+  ASSERT_NE(stored, nullptr) << w.name;
+  if (w.flag) {
+    EXPECT_EQ(settings.*w.flag, on) << w.name;
+    EXPECT_EQ(controls.checked.at(w.control), on) << w.name;
+    EXPECT_EQ(stored->data, std::string(on ? "\1\0\0\0" : "\0\0\0\0", 4)) << w.name;
+  } else {
+    EXPECT_EQ(settings.*w.text, text) << w.name;
+    EXPECT_EQ(controls.text.at(w.control), text) << w.name;
+    EXPECT_EQ(stored->data, text + '\0') << w.name;
+  }
+}
+
+// Every text differs from every other; each boolean in turn is the only one on, then the only one
+// off, so that no two rows can trade places unseen.
+TEST(SettingsRoundTrip, EachValueGoesFromTheRegistryThroughItsControlAndBackByItsOwnRow) {
+  for (const Wire& hot : kWires) {
+    if (!hot.flag) continue;
+    for (const bool alone : {true, false}) {
+      const auto on = [&](const Wire& w) { return (&w == &hot) == alone; };
+      Editor editor;
+      Controls controls;
+      TConfigForm form(controls, editor);
+      for (const Wire& w : kWires)
+        w.flag ? editor.registry.SetDword(w.name, on(w)) : editor.registry.SetString(w.name, w.name);
+      LoadSettings(editor.registry, editor.settings);
+      form.FormShow();
+      for (const Wire& w : kWires)
+        ExpectEverywhere(w, on(w), w.name, editor.settings, controls, editor.registry);
+      EXPECT_EQ(controls.enabled.at(txtMSNFormat), !editor.settings.MSNDefaultFormat);
+
+      for (const Wire& w : kWires)
+        w.flag ? void(controls.checked[w.control] = !on(w))
+               : void(controls.text[w.control] = w.name + std::string("!"));
+      form.btnSaveClick();
+      for (const Wire& w : kWires)
+        ExpectEverywhere(w, !on(w), w.name + std::string("!"), editor.settings, controls, editor.registry);
+    }
+  }
+}
+
+}  // namespace
