@@ -28,6 +28,9 @@ struct PluginSettings {
   std::string SSHPassword;         // "SSH Password"
 };
 
+// Kept by the host key store alone, never by the settings' save.
+constexpr const char* kSSHHostKeyValue = "SSH Host Key";
+
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.
 void LoadSettings(SettingsRegistry& registry, PluginSettings& settings);
 
