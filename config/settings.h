@@ -120,6 +120,9 @@ inline constexpr SettingRow kSettingRows[] = {
     {"SSH Password", kAsStored, &PluginSettings::SSHPassword, txtSSHPassword},
 };
 
+// Kept by the host key store alone, never by the settings' save.
+constexpr const char* kSSHHostKeyValue = "SSH Host Key";
+
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.
 void LoadSettings(SettingsRegistry& registry, PluginSettings& settings);
 

@@ -485,8 +485,11 @@ bool TCustomSSL::NotImplemented() {
 
 void TCustomSSL::CopySettings(const TCustomSSL& other) {
   SSLType = other.SSLType;
+  KeyPassword = other.KeyPassword;
   Username = other.Username;
   Password = other.Password;
+  PrivateKeyFile = other.PrivateKeyFile;
+  HostKeys = other.HostKeys;
 }
 
 std::int32_t TCustomSSL::SendBytes(const void*, std::int32_t) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tunnel/host_key_trust.h"
 #include "tunnel/socket_platform.h"
 
 enum class TSocketFamily { SF_Any, SF_IP4, SF_IP6 };
@@ -170,8 +171,12 @@ class TCustomSSL {
   TCustomSSL& operator=(const TCustomSSL&) = delete;
 
   TSSLType SSLType = TSSLType::LT_all;
+  std::string KeyPassword;
   std::string Username;
   std::string Password;
+  std::string PrivateKeyFile;
+  // When set, the server's host key is checked against it before anything is sent.
+  std::shared_ptr<HostKeyTrust> HostKeys;
   std::string SSHChannelType;
   std::string SSHChannelArg1;
   std::string SSHChannelArg2;

@@ -41,6 +41,11 @@ constexpr int kDisconnectByApplication = 11;
 constexpr unsigned kChannelPacketDefault = 32768;
 constexpr unsigned kChannelWindowDefault = 2 * 1024 * 1024;
 constexpr int kCallbackRecv = 6;
+constexpr int kMethodHostkey = 1;
+constexpr int kErrorFile = -16;
+constexpr int kErrorAuthenticationFailed = -18;
+// Not libssh2's: the host key differs from the pinned one.
+constexpr int kErrorHostKeyRefused = -1000;
 }  // namespace ssh2
 
 // Every bound function in binding order: X(return type, name, parameter list).
@@ -62,6 +67,10 @@ constexpr int kCallbackRecv = 6;
   X(int, libssh2_session_block_directions, (LIBSSH2_SESSION * session))                                   \
   X(const char*, libssh2_hostkey_hash, (LIBSSH2_SESSION * session, int hash_type))                        \
   X(const char*, libssh2_session_hostkey, (LIBSSH2_SESSION * session, std::size_t * len, int* type))      \
+  X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))      \
+  X(int, libssh2_userauth_publickey_fromfile_ex,                                                          \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* publickey,   \
+     const char* privatekey, const char* passphrase))                                                     \
   X(int, libssh2_userauth_password_ex,                                                                    \
     (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* password,    \
      unsigned int password_len,                                                                           \

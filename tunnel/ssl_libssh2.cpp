@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "diag/globals.h"
+#include "tunnel/key_file.h"
 
 namespace {
 
@@ -41,6 +42,28 @@ std::string Base64WithoutPadding(const unsigned char* data, std::size_t size) {
     for (std::size_t k = 0; k < count; ++k) text += digits[(group >> (18 - 6 * k)) & 63];
   }
   return text;
+}
+
+// The host key algorithms of a key type, as libssh2 names them.
+const char* HostKeyMethods(const std::string& type) {
+  if (type == "ECDSA") return "ecdsa-sha2-nistp256,ecdsa-sha2-nistp384,ecdsa-sha2-nistp521";
+  if (type == "RSA") return "rsa-sha2-512,rsa-sha2-256,ssh-rsa";
+  if (type == "ED25519") return "ssh-ed25519";
+  if (type == "DSA") return "ssh-dss";
+  return "";
+}
+
+// The pinned type's algorithms first, then every other one: libssh2 drops what it does not know,
+// and a server that has the pinned type is asked for that one whatever either side's default
+// order, so a new library version does not look like a new key.
+std::string PreferredHostKeyMethods(const std::string& pinnedType) {
+  std::string methods = HostKeyMethods(pinnedType);
+  for (const char* type : {"ED25519", "ECDSA", "RSA", "DSA"}) {
+    if (type == pinnedType) continue;
+    if (!methods.empty()) methods += ',';
+    methods += HostKeyMethods(type);
+  }
+  return methods;
 }
 
 // The key kind as ssh-keygen names it.
@@ -186,6 +209,11 @@ bool TSSLLibSSH2::Connect() {
     lastErrorText_ = text;
     return false;
   };
+  if (HostKeys) {
+    if (const std::string pinned = HostKeys->Pinned(); !pinned.empty())
+      api.libssh2_session_method_pref(session, ssh2::kMethodHostkey,
+                                      PreferredHostKeyMethods(HostKeyType(pinned)).c_str());
+  }
   if (!RecordStatus(api.libssh2_session_handshake(session, socket))) return abandon();
 
   std::size_t keyLength = 0;
@@ -193,9 +221,10 @@ bool TSSLLibSSH2::Connect() {
   api.libssh2_session_hostkey(session, &keyLength, &keyType);
   if (const char* hash = api.libssh2_hostkey_hash(session, ssh2::kHostkeyHashSha256)) {
     fingerprint_ = "SHA256:" + Base64WithoutPadding(reinterpret_cast<const unsigned char*>(hash), 32);
-    // Compared with nothing: logged so that the user can check it.
     LogDebug("TSSLLibSSH2.Connect - host key " + fingerprint_ + " (" + HostKeyKind(keyType) + ")");
   }
+  // Before anything of the user's is sent.
+  if (HostKeys && !TrustHostKey(std::string(HostKeyKind(keyType)) + " " + fingerprint_)) return abandon();
 
   if (!Username.empty() && !Authenticate()) return abandon();
   if (!SSHChannelType.empty() && !OpenChannel()) return abandon();
@@ -205,7 +234,59 @@ bool TSSLLibSSH2::Connect() {
   return true;
 }
 
+bool TSSLLibSSH2::TrustHostKey(const std::string& offered) {
+  HostKeyTrust::Answer answer{};
+  try {
+    answer = HostKeys->Check(offered);
+  } catch (const std::exception& error) {
+    LogDebug(std::string("TSSLLibSSH2.Connect - refused: the host key could not be checked: ") + error.what());
+    return Fail(ssh2::kErrorHostKeyRefused, "The host key could not be checked");
+  }
+  switch (answer.verdict) {
+    case HostKeyTrust::Verdict::Pinned:
+      LogDebug("TSSLLibSSH2.Connect - pinned the SSH server's host key " + offered +
+               ": later connections must offer the same key");
+      return true;
+    case HostKeyTrust::Verdict::Matches:
+      return true;
+    case HostKeyTrust::Verdict::Mismatch:
+      break;
+  }
+  HostKeys->Refused(offered);
+  LogDebug("TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + offered + ", but " +
+           answer.pinned +
+           " is pinned, so nothing was sent. Someone may be listening in between; if the server's key "
+           "really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab and save");
+  return Fail(ssh2::kErrorHostKeyRefused, "The SSH server's host key is not the pinned one");
+}
+
+bool TSSLLibSSH2::AuthenticateWithKey() {
+  const LibSSH2Entries& api = LibSSH2();
+  const std::string publicKey = PrivateKeyFile + ".pub";
+  const bool havePublicKey = FileExists(publicKey);
+  // Without its public half libssh2 must derive it from the private key, which some builds cannot.
+  if (RecordStatus(api.libssh2_userauth_publickey_fromfile_ex(
+          session_.get(), Username.data(), static_cast<unsigned>(Username.size()),
+          havePublicKey ? publicKey.c_str() : nullptr, PrivateKeyFile.c_str(), KeyPassword.c_str())))
+    return true;
+  std::string advice;
+  if (lastErrorCode_ == ssh2::kErrorAuthenticationFailed) {
+    advice = "the server did not accept it: add " + publicKey + " to the user's ~/.ssh/authorized_keys on the server";
+  } else {
+    const KeyFileKind kind = ReadKeyFileKind(PrivateKeyFile);
+    advice = KeyFileAdvice(kind, !KeyPassword.empty());
+    if (!havePublicKey && kind != KeyFileKind::Missing)
+      advice += "; also, " + publicKey + " is missing, and this libssh2 may need it: make it with \"ssh-keygen -y -f " +
+                PrivateKeyFile + "\" > " + PrivateKeyFile + ".pub\"";
+  }
+  LogDebug("TSSLLibSSH2.Connect - cannot log in with the key file " + PrivateKeyFile + ": " + advice +
+           " (libssh2: " + lastErrorText_ + ")");
+  return false;
+}
+
 bool TSSLLibSSH2::Authenticate() {
+  // With a key the passphrase stays here: no password login, which would send it to the server.
+  if (!PrivateKeyFile.empty()) return AuthenticateWithKey();
   const LibSSH2Entries& api = LibSSH2();
   LIBSSH2_SESSION* session = session_.get();
   const auto userLength = static_cast<unsigned>(Username.size());

@@ -65,9 +65,11 @@ class TSSLLibSSH2 : public TCustomSSL {
 
   std::string LibraryVersion() override;
   std::string LibraryName() override { return "ssl_libssh2"; }
-  // Handshake, login when Username is not empty (password, or keyboard-interactive answered with
-  // the password where the server offers only that), then the channel; logs the server's host key
-  // fingerprint. The key is compared with nothing.
+  // Handshake; the server's host key logged and, with HostKeys, pinned or compared with the pin
+  // (a different key ends it before anything is sent); login when Username is not empty, with
+  // PrivateKeyFile and KeyPassword when a key file is given and nothing else, otherwise with the
+  // password (or keyboard-interactive answered with it where the server offers only that); then
+  // the channel.
   bool Connect() override;
   bool EndSecurity() override { return EndSecurityBoth(); }
   // Closes the channel and the session; true always.
@@ -81,7 +83,9 @@ class TSSLLibSSH2 : public TCustomSSL {
   std::string PeerFingerprint() override { return fingerprint_; }
 
  private:
+  bool TrustHostKey(const std::string& offered);
   bool Authenticate();
+  bool AuthenticateWithKey();
   bool OpenChannel();
   // Clears the last error; false, with an error, when no channel is open.
   bool StartTransfer();

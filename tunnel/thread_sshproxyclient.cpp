@@ -143,7 +143,13 @@ void TThreadSSHProxyClient::Relay(TTCPBlockSocket& local, TTCPBlockSocket& ssh) 
   TCustomSSL& plug = ssh.SecurityPlug();
   plug.SSLType = TSSLType::LT_SSHv2;
   plug.Username = settings_.sshUserName;
-  plug.Password = settings_.sshPassword;
+  if (settings_.sshKeyFile.empty()) {
+    plug.Password = settings_.sshPassword;
+  } else {
+    plug.PrivateKeyFile = settings_.sshKeyFile;
+    plug.KeyPassword = settings_.sshPassword;
+  }
+  plug.HostKeys = settings_.hostKeys;
   ssh.ConnectInterrupted = [this] { return membership_.Ended(); };
   ssh.Connect(server->host, std::to_string(server->port));
   membership_.Watch(local.SocketHandle(), ssh.SocketHandle());

@@ -69,9 +69,20 @@ void SshServer::Start(const Options& options) {
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
   chmod(dir_.c_str(), 0755);
-  const std::string key = dir_ + "/host_ed25519";
-  if (RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key}).status != 0)
+  const std::string key = dir_ + "/host_" + options.hostKeyType;
+  hostKeyFile_ = key;
+  if (RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", options.hostKeyType, "-N", "", "-f", key}).status != 0)
     throw std::runtime_error("ssh-keygen failed");
+  const bool keyLogin = !options.authorizedKeys.empty();
+  if (keyLogin) WriteFile(dir_ + "/authorized_keys", options.authorizedKeys);
+  const std::string login =
+      keyLogin ? "UsePAM no\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                 "PubkeyAuthentication yes\nAuthorizedKeysFile " + dir_ + "/authorized_keys\n"
+      : options.keyboardInteractiveOnly
+          ? "UsePAM yes\nPasswordAuthentication no\nKbdInteractiveAuthentication yes\n"
+            "PubkeyAuthentication no\nAuthorizedKeysFile none\n"
+          : "UsePAM no\nPasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+            "PubkeyAuthentication no\nAuthorizedKeysFile none\n";
 
   // The port was free a moment ago; if someone takes it first sshd dies and we try another.
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -86,15 +97,7 @@ void SshServer::Start(const Options& options) {
                           "PidFile " +
                           dir_ +
                           "/sshd.pid\n" +
-                          std::string(options.keyboardInteractiveOnly ? "UsePAM yes\n"
-                                                             "PasswordAuthentication no\n"
-                                                             "KbdInteractiveAuthentication yes\n"
-                                                           : "UsePAM no\n"
-                                                             "PasswordAuthentication yes\n"
-                                                             "KbdInteractiveAuthentication no\n") +
-                          
-                          "PubkeyAuthentication no\n"
-                          "AuthorizedKeysFile none\n"
+                          login +
                           "PermitRootLogin no\n"
                           "AllowUsers " +
                           std::string(kUser) +
@@ -194,7 +197,7 @@ std::string SshServer::LogText() const { return dir_.empty() ? "" : ReadFile(dir
 
 std::string SshServer::HostKeyFingerprint() const {
   const ProgramResult result =
-      RunProgram({"/usr/bin/ssh-keygen", "-l", "-E", "sha256", "-f", dir_ + "/host_ed25519.pub"});
+      RunProgram({"/usr/bin/ssh-keygen", "-l", "-E", "sha256", "-f", hostKeyFile_ + ".pub"});
   // "256 SHA256:... comment (ED25519)"
   std::istringstream fields(result.out);
   std::string bits, fingerprint;
@@ -202,4 +205,10 @@ std::string SshServer::HostKeyFingerprint() const {
   if (result.status != 0 || fingerprint.rfind("SHA256:", 0) != 0)
     throw std::runtime_error("ssh-keygen -l failed: " + result.out);
   return fingerprint;
+}
+
+std::string SshServer::HostKey() const {
+  std::string type = hostKeyFile_.substr(hostKeyFile_.rfind('_') + 1);
+  for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return type + " " + HostKeyFingerprint();
 }

@@ -10,6 +10,10 @@ class SshServer {
   struct Options {
     // Only keyboard-interactive login, through PAM, as some servers are set up.
     bool keyboardInteractiveOnly = false;
+    // ssh-keygen's name of the host key's type.
+    std::string hostKeyType = "ed25519";
+    // When set, the public keys that may log in, and key login only.
+    std::string authorizedKeys;
   };
   SshServer();
   explicit SshServer(Options options);
@@ -27,6 +31,8 @@ class SshServer {
   std::string PortText() const { return std::to_string(port_); }
   // The host key's fingerprint as "ssh-keygen -l -E sha256" prints it: "SHA256:...".
   std::string HostKeyFingerprint() const;
+  // The same with its type as the plug-in names it: "ED25519 SHA256:...".
+  std::string HostKey() const;
   // Kills sshd and every session process it started, at once.
   void Kill();
   std::string LogText() const;
@@ -37,6 +43,7 @@ class SshServer {
   void RemoveFolder();
 
   std::string dir_;
+  std::string hostKeyFile_;
   int port_ = 0;
   int pid_ = -1;
 };

@@ -1,0 +1,41 @@
+#pragma once
+// The pinned SSH host key, with its one owner: relays check and pin through this store on their own
+// threads, under its lock, and it alone writes the "SSH Host Key" value. The settings save never
+// writes that value, so neither quit nor the dialog can overwrite a pin a relay has just stored.
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "config/reg.h"
+#include "tunnel/host_key_trust.h"
+
+class HostKeyStore final : public HostKeyTrust {
+ public:
+  struct Refusal {
+    std::string offered;
+    std::chrono::system_clock::time_point when;
+  };
+  using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+  // The registry is used from relay threads too: each of its calls must stand alone.
+  explicit HostKeyStore(SettingsRegistry& registry, Clock clock = &std::chrono::system_clock::now);
+
+  std::string Pinned() override;
+  Answer Check(const std::string& offered) override;
+  void Refused(const std::string& offered) override;
+
+  // The last refusal since the store was made, for the dialog.
+  std::optional<Refusal> LastRefusal();
+  // Empties the pin, so that the next connection pins what it meets.
+  void Forget();
+
+ private:
+  std::string ReadLocked();
+
+  SettingsRegistry& registry_;
+  Clock clock_;
+  std::mutex lock_;
+  std::optional<Refusal> lastRefusal_;
+};
