@@ -10,6 +10,7 @@
 
 #include "diag/globals.h"
 #include "runtime/handle.h"
+#include "runtime/unicode_win32.h"
 
 namespace {
 
@@ -164,7 +165,7 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
 
   void ShowModal() override {
     const std::vector<DWORD> dialog = DialogTemplate(kFormStyle, kConfigFormCaption);
-    if (DialogBoxIndirectParamA(instance_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), parent_, Proc,
+    if (DialogBoxIndirectParamW(instance_, reinterpret_cast<const DLGTEMPLATE*>(dialog.data()), parent_, Proc,
                                 reinterpret_cast<LPARAM>(this)) == -1)
       LogDebug("Config: the dialog could not be shown (" + std::to_string(GetLastError()) + ")");
     controls_.clear();
@@ -186,7 +187,7 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     try {
       return self->Handle(window, msg, wParam, lParam);
     } catch (const std::exception& e) {
-      MessageBoxA(self->dialog_, e.what(), kErrorCaption, MB_OK | MB_ICONERROR);
+      MessageBoxW(self->dialog_, Wide(e.what()).c_str(), Wide(kErrorCaption).c_str(), MB_OK | MB_ICONERROR);
     } catch (...) {
       MessageBoxA(self->dialog_, "Unexpected error", kErrorCaption, MB_OK | MB_ICONERROR);
     }
@@ -289,7 +290,7 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     const std::vector<DWORD> pageTemplate = DialogTemplate(WS_CHILD | DS_CONTROL, "");
     for (const PageLayout& page : kPages) {
       HWND sheet =
-          CreateDialogIndirectParamA(instance_, reinterpret_cast<const DLGTEMPLATE*>(pageTemplate.data()),
+          CreateDialogIndirectParamW(instance_, reinterpret_cast<const DLGTEMPLATE*>(pageTemplate.data()),
                                      dialog_, Proc, reinterpret_cast<LPARAM>(this));
       SetWindowPos(sheet, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
@@ -337,9 +338,10 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     // Each page's group box is placed at the group's own offset.
     const int left = item.kind == Kind::Group ? kGroupLeft : item.left + dx;
     const int top = item.kind == Kind::Group ? kGroupTop : item.top + dy;
+    // Unicode windows, so that text in any script is edited and read back whole.
     HWND control =
-        CreateWindowExA(exStyle, windowClass, item.text ? item.text : "", style, Scale(left), Scale(top),
-                        Scale(item.width), Scale(item.height), parent,
+        CreateWindowExW(exStyle, Wide(windowClass).c_str(), Wide(item.text ? item.text : "").c_str(), style,
+                        Scale(left), Scale(top), Scale(item.width), Scale(item.height), parent,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)), instance_, nullptr);
     const HFONT font = item.kind == Kind::Link ? linkFont_.get() : font_;
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -394,13 +396,13 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     SendMessageA(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
   }
   std::string Text(FormControl id) override {
-    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(Control(id))) + 1, '\0');
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(Control(id))) + 1, L'\0');
     text.resize(
-        static_cast<std::size_t>(GetWindowTextA(Control(id), text.data(), static_cast<int>(text.size()))));
-    return text;
+        static_cast<std::size_t>(GetWindowTextW(Control(id), text.data(), static_cast<int>(text.size()))));
+    return Utf8(text);
   }
   void SetText(FormControl id, const std::string& text) override {
-    SetWindowTextA(Control(id), text.c_str());
+    SetWindowTextW(Control(id), Wide(text).c_str());
   }
   void SetEnabled(FormControl id, bool enabled) override { EnableWindow(Control(id), enabled); }
 

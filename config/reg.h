@@ -17,7 +17,7 @@ constexpr const char* kSettingsSection = "Global";
 
 struct RegistryValue {
   std::uint32_t type = 0;
-  std::string data;  // the raw bytes as stored
+  std::string data;  // the bytes as stored; a text value's as UTF-8
 };
 
 // The registry key of the settings: the one platform seam of this module.

@@ -4,13 +4,14 @@
 
 #include "runtime/handles_win32.h"
 #include "runtime/registry_win32.h"
+#include "runtime/unicode_win32.h"
 
 namespace {
 
 unique_hkey OpenSection(const std::string& section) {
   const std::string path = std::string(kSettingsBaseKey) + "\\" + section;
   HKEY raw = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_READ | KEY_WRITE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
     return {};
   return unique_hkey(raw);
@@ -22,7 +23,7 @@ std::optional<RegistryValue> RegistrySettingsStore::Read(const std::string& sect
                                                          const std::string& name) {
   unique_hkey key = OpenSection(section);
   if (!key) return std::nullopt;
-  std::optional<RegistryData> value = QueryRegistryValue(key.get(), name.c_str());
+  std::optional<RegistryData> value = QueryRegistryValue(key.get(), name);
   if (!value) return std::nullopt;
   return RegistryValue{value->type, std::move(value->bytes)};
 }
@@ -30,7 +31,5 @@ std::optional<RegistryValue> RegistrySettingsStore::Read(const std::string& sect
 bool RegistrySettingsStore::Write(const std::string& section, const std::string& name,
                                   const RegistryValue& value) {
   unique_hkey key = OpenSection(section);
-  return key && RegSetValueExA(key.get(), name.c_str(), 0, value.type,
-                               reinterpret_cast<const BYTE*>(value.data.data()),
-                               static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+  return key && SetRegistryValue(key.get(), name, value.type, value.data);
 }

@@ -19,6 +19,17 @@ std::uint32_t TickCount() {
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
 
+// The statement is UTF-8 whatever the option files say: they were read during the connect, so the
+// character set is set after it. A server without utf8mb4 gets utf8; a library without the call
+// gets the same as a statement.
+void UseUtf8(const MySQLEntries& mysql, MYSQL* handle) {
+  if (mysql.mysql_set_character_set) {
+    if (mysql.mysql_set_character_set(handle, "utf8mb4") != 0) mysql.mysql_set_character_set(handle, "utf8");
+  } else if (mysql.mysql_query(handle, "SET NAMES utf8mb4") != 0) {
+    mysql.mysql_query(handle, "SET NAMES utf8");
+  }
+}
+
 }  // namespace
 
 std::int32_t StrToInt(std::string_view text) {
@@ -104,6 +115,7 @@ int TkivMySQLConn::Connect(const std::string& host, const std::string& userName,
 
   connected_ = true;
   connectTicks_ = TickCount();
+  UseUtf8(mysql, handle_);
   hostInfo_ = Text(mysql.mysql_get_host_info(handle_));
   serverInfo_ = Text(mysql.mysql_get_server_info(handle_));
   // Connected already: a version that does not parse leaves the connection to the destructor.

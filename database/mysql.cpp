@@ -7,7 +7,8 @@
 
 namespace {
 
-// The functions the wrapper calls; a library without one of them is no use to it.
+// The functions the wrapper calls; a library without one of them is no use to it. The wrapper does
+// without mysql_set_character_set, which old libraries lack.
 bool HasWrapperCalls(const MySQLEntries& e) {
   return e.mysql_init && e.mysql_options && e.mysql_real_connect && e.mysql_error && e.mysql_get_host_info &&
          e.mysql_get_server_info && e.mysql_query && e.mysql_store_result && e.mysql_num_rows &&

@@ -93,7 +93,8 @@ constexpr int kMySQLReadDefaultGroup = 5;
   X(const char*, mysql_info, (MYSQL * mysql))                                                       \
   X(unsigned long, mysql_thread_id, (MYSQL * mysql))                                                \
   X(const char*, mysql_character_set_name, (MYSQL * mysql))                                         \
-  X(void, mysql_thread_end, ())
+  X(void, mysql_thread_end, ())                                                                     \
+  X(int, mysql_set_character_set, (MYSQL * mysql, const char* csname))
 
 // One entry per bound function, named after it; null until bound and when the library lacks it.
 struct MySQLEntries {

@@ -161,7 +161,8 @@ bool TCodeSite::SendPacket(CSMessageType type, std::string_view text) {
   packet.connectionId = connectionId_;
   packet.computerName = computerName_;
   packet.applicationName = applicationName_;
-  packet.text = text;
+  const std::string encoded = platform_->PacketText(text);
+  packet.text = encoded;
   return platform_->SendCopyData(window, static_cast<std::uintptr_t>(type), BuildPacket(packet)) != 0;
 }
 

@@ -107,6 +107,9 @@ class LogPlatform {
   // Sends WM_COPYDATA synchronously (wParam 0) and returns the message's result.
   virtual LResult SendCopyData(HostWindow window, std::uintptr_t dwData,
                                const std::vector<std::uint8_t>& block) = 0;
+  // A UTF-8 line in the packet's encoding, which the dispatcher reads as ANSI; left as it is where
+  // the two are the same.
+  virtual std::string PacketText(std::string_view utf8) { return std::string(utf8); }
   // The "DispatcherPath" value of the dispatcher's local-machine key; empty when missing.
   virtual std::string DispatcherPath() = 0;
   // Starts commandLine in the normal window state, waits until it is idle for input and returns the

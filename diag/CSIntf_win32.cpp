@@ -7,6 +7,7 @@
 
 #include "runtime/handles_win32.h"
 #include "runtime/registry_win32.h"
+#include "runtime/unicode_win32.h"
 
 namespace {
 
@@ -88,15 +89,17 @@ std::string Win32LogPlatform::DispatcherPath() {
   return QueryRegistryString(unique_hkey(raw).get(), "DispatcherPath");
 }
 
+std::string Win32LogPlatform::PacketText(std::string_view utf8) { return ToAnsi(utf8); }
+
 std::optional<HostWindow> Win32LogPlatform::StartAndFindWindow(const std::string& commandLine,
                                                                const std::string& caption) {
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION info{};
-  std::string command = commandLine;  // CreateProcess may write into its command line
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+  std::wstring command = Wide(commandLine);  // CreateProcess may write into its command line
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return std::nullopt;
   unique_kernel_handle process(info.hProcess);
   unique_kernel_handle thread(info.hThread);

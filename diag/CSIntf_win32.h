@@ -14,6 +14,7 @@ class Win32LogPlatform final : public LogPlatform {
   HostWindow FindTopLevelWindow(const std::string& className, const std::string& caption) override;
   LResult SendCopyData(HostWindow window, std::uintptr_t dwData,
                        const std::vector<std::uint8_t>& block) override;
+  std::string PacketText(std::string_view utf8) override;
   std::string DispatcherPath() override;
   std::optional<HostWindow> StartAndFindWindow(const std::string& commandLine,
                                                const std::string& caption) override;

@@ -1,5 +1,7 @@
 #include "publish/dde_win32.h"
 
+#include "runtime/unicode_win32.h"
+
 namespace {
 
 constexpr const char* kTopic = "COMMAND";
@@ -11,7 +13,8 @@ static_assert(sizeof(void*) != 4 || sizeof(CONVINFO) == 96, "DdeQueryConvInfo is
 HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
 
 unique_dde_string MakeString(DWORD instance, const std::string& text) {
-  return unique_dde_string(dde_string{instance, DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI)});
+  return unique_dde_string(
+      dde_string{instance, DdeCreateStringHandleA(instance, ToAnsi(text).c_str(), CP_WINANSI)});
 }
 
 class DdeConversation final : public MircConversation {
@@ -26,7 +29,7 @@ class DdeConversation final : public MircConversation {
     // No server: one attempt to start the program, then one immediate retry. WinExec itself waits
     // until the started program is ready for input.
     if (!conversation_ && !service.empty() &&
-        WinExec((service + " " + kTopic).c_str(), SW_SHOWMINNOACTIVE) >= 32)
+        WinExec(ToAnsi(service + " " + kTopic).c_str(), SW_SHOWMINNOACTIVE) >= 32)
       conversation_.reset(DdeConnect(instance_, service_.get().hsz, topic_.get().hsz, &context));
     if (!conversation_) return;
 
@@ -41,9 +44,11 @@ class DdeConversation final : public MircConversation {
   void Poke(const std::string& text) override {
     const unique_dde_string item = MakeString(instance_, kItem);
     if (!item) return;
+    // mIRC reads CF_TEXT in the ANSI code page.
+    const std::string ansi = ToAnsi(text);
     unique_dde_data data(
-        DdeCreateDataHandle(instance_, reinterpret_cast<BYTE*>(const_cast<char*>(text.c_str())),
-                            static_cast<DWORD>(text.size() + 1), 0, item.get().hsz, format_, 0));
+        DdeCreateDataHandle(instance_, reinterpret_cast<BYTE*>(const_cast<char*>(ansi.c_str())),
+                            static_cast<DWORD>(ansi.size() + 1), 0, item.get().hsz, format_, 0));
     if (!data) return;
     // Asynchronous: neither the transaction's id nor the server's answer is waited for. The
     // transaction owns the data from here on.

@@ -25,7 +25,8 @@ class MircConversation {
  public:
   virtual ~MircConversation() = default;
   virtual bool Connected() const = 0;
-  // Sends the text and its zero byte to the item "COMMAND" without waiting for the answer.
+  // Sends the UTF-8 text, in the ANSI code page, and its zero byte to the item "COMMAND" without
+  // waiting for the answer.
   virtual void Poke(const std::string& text) = 0;
 };
 

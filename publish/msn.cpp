@@ -1,5 +1,6 @@
 #include "publish/msn.h"
 
+#include "runtime/unicode.h"
 #include "track/subtags.h"
 
 namespace {
@@ -7,8 +8,6 @@ namespace {
 // Backslash and digit zero as two characters: the messenger's field separator, not a zero byte.
 constexpr std::string_view kSep = "\\0";
 constexpr std::string_view kClosing = "WMContentID";
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Shortens the values by one unit at a time, always the longest (the later one on a tie, so the
 // title, shown first, keeps the most), until fixed + values fit. A surrogate pair goes as a whole.
@@ -56,12 +55,12 @@ std::string MSNText(const MsnLine& line) {
   return text;
 }
 
-MsnBlock EncodeMsnBlock(const MsnLine& line, const MessengerLink& link) {
-  const std::u16string wideHead = link.Widen(Head(line));
-  const std::u16string wideSep = link.Widen(kSep);
-  const std::u16string wideClosing = link.Widen(kClosing);
-  std::u16string values[3] = {link.Widen(line.values[0]), link.Widen(line.values[1]),
-                              link.Widen(line.values[2])};
+MsnBlock EncodeMsnBlock(const MsnLine& line) {
+  const std::u16string wideHead = Utf8ToUtf16(Head(line));
+  const std::u16string wideSep = Utf8ToUtf16(kSep);
+  const std::u16string wideClosing = Utf8ToUtf16(kClosing);
+  std::u16string values[3] = {Utf8ToUtf16(line.values[0]), Utf8ToUtf16(line.values[1]),
+                              Utf8ToUtf16(line.values[2])};
 
   // Head, the three separators after the values, the closing word and its zero character.
   CutToFit(values, wideHead.size() + 3 * wideSep.size() + wideClosing.size() + 1);
@@ -86,7 +85,7 @@ MsnBlock EncodeMsnBlock(const MsnLine& line, const MessengerLink& link) {
 
 void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
                       const std::string& format) {
-  link.SendToAll(EncodeMsnBlock(MSNSetLine(tags, track, defaultFormat, format), link));
+  link.SendToAll(EncodeMsnBlock(MSNSetLine(tags, track, defaultFormat, format)));
 }
 
-void MSNClearNowPlaying(MessengerLink& link) { link.SendToAll(EncodeMsnBlock(MSNClearLine(), link)); }
+void MSNClearNowPlaying(MessengerLink& link) { link.SendToAll(EncodeMsnBlock(MSNClearLine())); }

@@ -29,23 +29,22 @@ MsnLine MSNSetLine(TagSource& tags, const TTrackMetaData& track, bool defaultFor
 // The line that switches the messenger's display off.
 MsnLine MSNClearLine();
 
-// The single-byte text of a line: fields separated by backslash-zero, closed by "WMContentID" and
+// The text of a line: fields separated by backslash-zero, closed by "WMContentID" and
 // one real zero character.
 std::string MSNText(const MsnLine& line);
 
-// What the publisher needs of the platform: the ANSI code page, and the running messengers.
+// What the publisher needs of the platform: the running messengers.
 class MessengerLink {
  public:
   virtual ~MessengerLink() = default;
-  // The ANSI text as UTF-16 code units.
-  virtual std::u16string Widen(std::string_view ansi) const = 0;
   // Sends the block to every messenger window, in the order the window search finds them.
   virtual void SendToAll(const MsnBlock& block) = 0;
 };
 
-// The block of a line: its UTF-16 text, zero-filled after. A text over kMsnMaxUnits is cut in its
-// values, longest first, so that every separator and the closing "WMContentID" survive.
-MsnBlock EncodeMsnBlock(const MsnLine& line, const MessengerLink& link);
+// The block of a line: its UTF-8 text as UTF-16, zero-filled after. A text over kMsnMaxUnits is cut
+// in its values, longest first and never inside a surrogate pair, so that every separator and the
+// closing "WMContentID" survive.
+MsnBlock EncodeMsnBlock(const MsnLine& line);
 
 void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
                       const std::string& format);

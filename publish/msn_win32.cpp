@@ -2,16 +2,6 @@
 
 #include <windows.h>
 
-std::u16string Win32Messenger::Widen(std::string_view ansi) const {
-  if (ansi.empty()) return {};
-  const int size = static_cast<int>(ansi.size());
-  const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
-  if (units <= 0) return {};
-  std::u16string wide(static_cast<std::size_t>(units), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, reinterpret_cast<wchar_t*>(wide.data()), units);
-  return wide;
-}
-
 void Win32Messenger::SendToAll(const MsnBlock& block) {
   COPYDATASTRUCT data{};
   data.dwData = kMsnCopyDataId;

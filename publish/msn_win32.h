@@ -4,8 +4,6 @@
 
 class Win32Messenger final : public MessengerLink {
  public:
-  // Converted with the system's ANSI code page.
-  std::u16string Widen(std::string_view ansi) const override;
   // WM_COPYDATA, synchronously, to each top-level window of class "MsnMsgrUIManager".
   void SendToAll(const MsnBlock& block) override;
 };

@@ -32,12 +32,12 @@ ssh_port=$(as_root scripts/demo-sshd.sh start "$records/sshd")
 echo "listening on 127.0.0.1:$ssh_port, host key $(as_root scripts/demo-sshd.sh hostkey "$records/sshd")"
 
 # The plug-in's listener takes the client library's connections on this port and relays each
-# through sshd to MariaDB; the client library finds it under [kivNormal] in its option file. The
-# player's code page is 1252, which MariaDB calls latin1.
+# through sshd to MariaDB; the client library finds it under [kivNormal] in its option file. No
+# character-set line: the plug-in sets the connection to utf8mb4 itself.
 tunnel_port=$(free_port)
 export SKORREL_TEST_TUNNEL_PORT=$tunnel_port
 mkdir "$records/client"
-printf '[kivNormal]\nport=%s\ndefault-character-set=latin1\n' "$tunnel_port" >"$records/client/my.ini"
+printf '[kivNormal]\nport=%s\n' "$tunnel_port" >"$records/client/my.ini"
 echo "the tunnel: client library -> 127.0.0.1:$tunnel_port (plug-in) -> sshd -> 127.0.0.1:$port (MariaDB)"
 
 key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'

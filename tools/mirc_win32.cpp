@@ -10,7 +10,9 @@
 // at once, standing for a program that starts but offers no DDE. Lines:
 //   started COMMAND                           (started the second way)
 //   connect SERVICE
-//   poke len=LENGTH fmt=FORMAT text=TEXT      (CR, LF and other control bytes shown as \r, \n, \xNN)
+//   poke len=LENGTH fmt=FORMAT text=TEXT      (CR, LF, other control bytes and every byte from 0x80
+//                                              shown as \r, \n, \xNN: the code page's bytes exactly)
+// Its console shows each poke readably, the text taken in the ANSI code page.
 //   disconnect
 // A hidden window of class "SkorrelMircStandin" captioned SERVICE ends the program on WM_CLOSE.
 #include <windows.h>
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/unicode_win32.h"
 #include "standin_win32.h"
 
 namespace {
@@ -41,7 +44,7 @@ std::string Visible(const std::string& text) {
       shown += "\\r";
     } else if (c == '\n') {
       shown += "\\n";
-    } else if (c < 32) {
+    } else if (c < 32 || c >= 0x80) {
       std::snprintf(hex, sizeof hex, "\\x%02x", c);
       shown += hex;
     } else {
@@ -65,7 +68,7 @@ void OnPoke(HSZ item, UINT format, HDDEDATA data) {
     line += " (" + std::to_string(length - text.size()) + " bytes from the first zero)";
   if (lstrcmpiA(itemName, "COMMAND") != 0) line += " item=" + std::string(itemName);
   record.Line(line);
-  std::printf("[mIRC %s] %s\n", service.c_str(), Visible(text).c_str());
+  std::printf("[mIRC %s] %s\n", service.c_str(), FromAnsi(text).c_str());
   std::fflush(stdout);
 }
 

@@ -1,9 +1,13 @@
-// Stand-in for the Winamp player: a main window and a playlist window that answer requests 211,
-// 260 and 290 from a playlist file, a plug-in DLL loaded by path, and a script of player actions.
-// Everything it observes is written as lines to standard output and to the --out file.
+// Stand-in for the Winamp player: a main window and a playlist window that answer requests 0, 211,
+// 214, 260, 290 and 3026 from a UTF-8 playlist file, a plug-in DLL loaded by path, and a script of
+// player actions. Everything it observes is written as UTF-8 lines to standard output and to the
+// --out file.
 //
-//   player.exe --plugin DLL --playlist FILE --script FILE [--out FILE] [--timing]
+//   player.exe --plugin DLL --playlist FILE --script FILE [--out FILE] [--version HEX] [--timing]
 //
+// --version is the answer to request 0 (default 5013, for 5.13). Below 5013 the player plays an
+// older one: it answers the wide requests 214 and 3026 with 1, as a player does a request it does
+// not know, and only the ANSI requests 211 and 290, in the ANSI code page.
 // With --timing it also reports how long its window thread spent in the track notices.
 //
 // Playlist: one file name per line; indented "name=value" lines below it are its tags. In a value,
@@ -24,6 +28,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -34,6 +39,8 @@
 #include "plugin/gen_win32.h"
 #include "plugin/player_messages.h"
 #include "plugin/wa_ipc.h"
+#include "runtime/unicode.h"
+#include "runtime/unicode_win32.h"
 #include "standin_win32.h"
 
 namespace {
@@ -44,9 +51,13 @@ using ExtendedFileInfo = extendedFileInfoStruct;
 struct Entry {
   std::string file;
   std::vector<std::pair<std::string, std::string>> tags;
+  // The answers of requests 211 and 214 point into these.
+  std::string ansiFile;
+  std::u16string wideFile;
 };
 
 std::vector<Entry> playlist;
+LRESULT version = kFirstWideVersion;
 FILE* outFile = nullptr;
 HWND mainWindow = nullptr;
 HWND playlistWindow = nullptr;
@@ -89,40 +100,70 @@ std::string Unescape(const std::string& value) {
   return out;
 }
 
-bool SameName(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+// Tag names are ASCII; their letter case does not matter.
+bool SameName(const std::string& a, const std::string& b) {
+  const auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+}
 
-const Entry* FindEntry(const char* file) {
+// The value of a tag of the file (UTF-8), or nothing.
+const std::string* FindTag(const std::string& file, const std::string& name) {
   for (const Entry& e : playlist)
-    if (e.file == file) return &e;
+    if (e.file == file)
+      for (const auto& [tag, value] : e.tags)
+        if (SameName(tag, name)) return &value;
   return nullptr;
 }
 
 LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
+  const bool wide = version >= kFirstWideVersion;
+  if (!wide && (lParam == kIpcGetPlaylistFileW || lParam == kIpcGetExtendedFileInfoW)) {
+    Out("request %ld unknown", static_cast<long>(lParam));
+    return 1;
+  }
   switch (lParam) {
-    case 211: {
+    case kIpcGetVersion:
+      Out("request 0 -> %lx", static_cast<unsigned long>(version));
+      return version;
+    case kIpcGetPlaylistFile:
+    case kIpcGetPlaylistFileW: {
       const size_t index = wParam;
       if (index >= playlist.size()) {
-        Out("request 211 %u -> (none)", static_cast<unsigned>(index));
+        Out("request %ld %u -> (none)", static_cast<long>(lParam), static_cast<unsigned>(index));
         return 0;
       }
-      Out("request 211 %u -> %s", static_cast<unsigned>(index), playlist[index].file.c_str());
-      return reinterpret_cast<LRESULT>(playlist[index].file.c_str());
+      Out("request %ld %u -> %s", static_cast<long>(lParam), static_cast<unsigned>(index),
+          playlist[index].file.c_str());
+      return lParam == kIpcGetPlaylistFile ? reinterpret_cast<LRESULT>(playlist[index].ansiFile.c_str())
+                                           : reinterpret_cast<LRESULT>(playlist[index].wideFile.c_str());
+    }
+    case kIpcGetExtendedFileInfoW: {
+      auto* info = reinterpret_cast<extendedFileInfoStructW*>(wParam);
+      const std::string file = Utf16ToUtf8(info->filename), name = Utf16ToUtf8(info->metadata);
+      if (const std::string* value = FindTag(file, name)) {
+        const std::u16string wideValue = Utf8ToUtf16(*value);
+        const size_t units = std::min(wideValue.size(), info->retlen - 1);
+        std::copy_n(wideValue.begin(), units, info->ret);
+        info->ret[units] = 0;
+        Out("request 3026 %s|%s -> %s", file.c_str(), name.c_str(), value->c_str());
+        return 1;
+      }
+      Out("request 3026 %s|%s -> (unknown)", file.c_str(), name.c_str());
+      return 0;
     }
     case 260:
       Out("request 260 %u", static_cast<unsigned>(wParam));
       return wParam == 1 ? reinterpret_cast<LRESULT>(playlistWindow) : 0;
-    case 290: {
+    case kIpcGetExtendedFileInfo: {
       auto* info = reinterpret_cast<ExtendedFileInfo*>(wParam);
-      const Entry* entry = FindEntry(info->filename);
-      if (entry) {
-        for (const auto& [name, value] : entry->tags) {
-          if (!SameName(name, info->metadata)) continue;
-          lstrcpynA(info->ret, value.c_str(), static_cast<int>(info->retlen));
-          Out("request 290 %s|%s -> %s", info->filename, info->metadata, value.c_str());
-          return 1;
-        }
+      const std::string file = FromAnsi(info->filename), name = FromAnsi(info->metadata);
+      if (const std::string* value = FindTag(file, name)) {
+        lstrcpynA(info->ret, ToAnsi(*value).c_str(), static_cast<int>(info->retlen));
+        Out("request 290 %s|%s -> %s", file.c_str(), name.c_str(), FromAnsi(info->ret).c_str());
+        return 1;
       }
-      Out("request 290 %s|%s -> (unknown)", info->filename, info->metadata);
+      Out("request 290 %s|%s -> (unknown)", file.c_str(), name.c_str());
       return 0;
     }
     default:
@@ -214,7 +255,7 @@ std::vector<Entry> ReadPlaylist(const char* path) {
       if (entries.empty() || eq == std::string::npos) continue;
       entries.back().tags.emplace_back(line.substr(start, eq - start), Unescape(line.substr(eq + 1)));
     } else {
-      entries.push_back({line, {}});
+      entries.push_back({line, {}, ToAnsi(line), Utf8ToUtf16(line)});
     }
   }
   return entries;
@@ -359,6 +400,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (outPath) outFile = fopen(outPath, "w");
+  if (const char* text = Argument(argc, argv, "--version")) version = std::strtol(text, nullptr, 16);
   playlist = ReadPlaylist(playlistPath);
 
   mainWindow = CreateTopLevelWindow("Winamp v1.x", "Winamp", MainProc);

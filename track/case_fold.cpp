@@ -3,7 +3,8 @@
 #include <array>
 
 namespace {
-// Natively only ASCII letters have an upper-case form, as in the C locale.
+// ASCII letters only: text is UTF-8, and folding the bytes of multi-byte sequences would make
+// different characters compare equal.
 std::array<unsigned char, 256> BuildTable() {
   std::array<unsigned char, 256> table{};
   for (int b = 0; b < 256; ++b)

@@ -97,3 +97,8 @@ std::string ReplaceAll(std::string_view source, std::string_view find, std::stri
   result.Append(source.data() + pos, source.size() - pos);
   return result.Take();
 }
+
+std::size_t FindText(std::string_view source, std::string_view find, std::size_t from, bool caseSensitive) {
+  if (find.empty() || from > source.size()) return std::string_view::npos;
+  return Searcher(find, caseSensitive).Find(source, from);
+}

@@ -9,6 +9,11 @@
 std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement,
                        bool caseSensitive = false);
 
+// The position of the first occurrence of find in source at or after from, letter case treated as
+// ReplaceAll treats it; npos when there is none or find is empty.
+std::size_t FindText(std::string_view source, std::string_view find, std::size_t from = 0,
+                     bool caseSensitive = false);
+
 namespace replace_detail {
 // The result buffer's size before the first piece is written.
 std::size_t InitialCapacity(std::size_t source, std::size_t find, std::size_t replacement);

@@ -5,6 +5,7 @@
 
 #include "runtime/handles_win32.h"
 #include "runtime/registry_win32.h"
+#include "runtime/unicode_win32.h"
 #include "track/globals_misc.h"
 
 namespace {
@@ -25,9 +26,9 @@ std::string SystemDrive() {
     // Windows 95 to NT 4 have no %systemdrive%: take the drive of the program-files folder.
     std::string dir = ProgramFilesDir() + "\\abc.xyz";
     dir = dir.substr(0, dir.find_last_of("\\:") + 1) + "..";
-    char full[MAX_PATH + 1] = {};
-    DWORD n = GetFullPathNameA(dir.c_str(), MAX_PATH, full, nullptr);
-    path.assign(full, n <= MAX_PATH ? n : 0);
+    wchar_t full[MAX_PATH + 1] = {};
+    DWORD n = GetFullPathNameW(Wide(dir).c_str(), MAX_PATH, full, nullptr);
+    path = Utf8(std::wstring_view(full, n <= MAX_PATH ? n : 0));
   } else {
     char expanded[MAX_PATH + 1] = {};
     DWORD n = ExpandEnvironmentStringsA("%systemdrive%", expanded, MAX_PATH);

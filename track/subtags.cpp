@@ -2,15 +2,12 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 #include "diag/globals.h"
 #include "track/faststrings.h"
 
 namespace {
-
-// While values go in, their own percent signs are held as this byte, so a value holding "%title%"
-// is not taken for a tag by a later replacement.
-constexpr char kPercentMarker = static_cast<char>(176);
 
 // Finds the next match of "(%[^%]+%)" at or after from: a percent sign, at least one other
 // character, a percent sign. Returns false when there is none.
@@ -53,11 +50,51 @@ std::string BareFileName(const std::string& fileName) {
   return ReplaceAll(name, std::string_view(name).substr(dot), "");
 }
 
+// The text being built, kept as the template's own pieces and the values put between them. Only
+// the template's pieces are searched, so nothing a value holds, percent signs included, is ever
+// taken for a tag, and no byte has to stand in for them.
+class Expansion {
+ public:
+  explicit Expansion(std::string format) { pieces_.push_back({std::move(format), false}); }
+
+  // Every occurrence of tag in the template's text, in any letter case, becomes value.
+  void Replace(std::string_view tag, const std::string& value) {
+    std::vector<Piece> next;
+    for (Piece& piece : pieces_) {
+      if (piece.value) {
+        next.push_back(std::move(piece));
+        continue;
+      }
+      std::size_t from = 0;
+      for (std::size_t at; (at = FindText(piece.text, tag, from)) != std::string::npos;
+           from = at + tag.size()) {
+        next.push_back({piece.text.substr(from, at - from), false});
+        next.push_back({value, true});
+      }
+      next.push_back({piece.text.substr(from), false});
+    }
+    pieces_ = std::move(next);
+  }
+
+  std::string Text() const {
+    std::string text;
+    for (const Piece& piece : pieces_) text += piece.text;
+    return text;
+  }
+
+ private:
+  struct Piece {
+    std::string text;
+    bool value;
+  };
+  std::vector<Piece> pieces_;
+};
+
 }  // namespace
 
 std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::string& trackFormat,
                     bool sqlEscape, bool* usedFileName) {
-  std::string result = trackFormat;
+  Expansion expansion(trackFormat);
   LogDebug("SubTags");
   LogDebug("SubTags: TrackFormat=" + trackFormat);
   LogDebug("SubTags: RegExp Loop");
@@ -66,7 +103,6 @@ std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::str
   int empties = 0;
   std::size_t start = 0;
   std::size_t length = 0;
-  // The template itself is searched, not the text being built, so inserted values are never tags.
   for (std::size_t from = 0; NextTag(trackFormat, from, start, length); from = start + length) {
     const std::string match = trackFormat.substr(start, length);
     ++matches;
@@ -74,15 +110,12 @@ std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::str
 
     std::string value = tags.Tag(track.FileName, WithoutPercentSigns(match));
     if (value.empty()) ++empties;
-    for (char& c : value)
-      if (c == '%') c = kPercentMarker;
     if (sqlEscape) value = SqlEscaped(std::move(value));
-    result = ReplaceAll(result, match, value);
+    expansion.Replace(match, value);
   }
-  result = ReplaceAll(result, std::string_view(&kPercentMarker, 1), "%");
 
   const bool fallBack = matches == empties;
-  if (fallBack) result = BareFileName(track.FileName);
+  const std::string result = fallBack ? BareFileName(track.FileName) : expansion.Text();
   if (usedFileName) *usedFileName = fallBack;
 
   LogDebug("SubTags: Output=" + result);

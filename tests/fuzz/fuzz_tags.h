@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "track/track.h"
 
@@ -19,6 +20,11 @@ class FuzzTags final : public TagSource {
     std::string value = input_.ConsumeBool() ? std::string() : input_.ConsumeRandomLengthString(40);
     if (cStrings_) value = value.c_str();
     return values_[name] = value;
+  }
+  std::vector<std::string> Values() const {
+    std::vector<std::string> values;
+    for (const auto& [name, value] : values_) values.push_back(value);
+    return values;
   }
 
  private:

@@ -1,5 +1,5 @@
 // SubTags against a reference written from its steps, with and without SQL escaping, and the
-// player's answers driven by the input.
+// player's answers driven by the input; from valid UTF-8 it makes valid UTF-8.
 #include "track/subtags.h"
 
 #include <cstdlib>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_tags.h"
+#include "runtime/unicode.h"
 #include "track/faststrings.h"
 
 namespace {
@@ -16,6 +17,33 @@ std::string Escaped(const std::string& value) {
   for (char c : value) {
     if (c == '\\' || c == '\'' || c == '"' || c == '\0') out += '\\';
     out += c;
+  }
+  return out;
+}
+
+// The text being built, with a value's bytes lifted above 255 so that no tag can match them.
+using Marked = std::u32string;
+
+Marked Mark(const std::string& text, bool value) {
+  Marked marked;
+  for (char c : text) marked += static_cast<char32_t>(static_cast<unsigned char>(c) + (value ? 256 : 0));
+  return marked;
+}
+
+char32_t FoldAscii(char32_t c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+Marked ReplaceMarked(const Marked& text, const Marked& find, const Marked& with) {
+  Marked out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    bool hit = i + find.size() <= text.size();
+    for (std::size_t j = 0; hit && j < find.size(); ++j) hit = FoldAscii(text[i + j]) == FoldAscii(find[j]);
+    if (hit) {
+      out += with;
+      i += find.size();
+    } else {
+      out += text[i++];
+    }
   }
   return out;
 }
@@ -32,25 +60,28 @@ std::string Reference(TagSource& tags, const std::string& fileName, const std::s
     found.push_back(format.substr(percents[k], percents[k + 1] - percents[k] + 1));
     ++k;
   }
-  std::string s = format;
+  Marked s = Mark(format, false);
   int matches = 0, empties = 0;
   for (const std::string& match : found) {
     ++matches;
     std::string value = tags.Tag(fileName, match.substr(1, match.size() - 2));
     if (value.empty()) ++empties;
-    for (char& c : value)
-      if (c == '%') c = static_cast<char>(176);
     if (sqlEscape) value = Escaped(value);
-    s = ReplaceAll(s, match, value);
+    s = ReplaceMarked(s, Mark(match, false), Mark(value, true));
   }
-  s = ReplaceAll(s, std::string(1, static_cast<char>(176)), "%");
   usedFileName = matches == empties;
-  if (!usedFileName) return s;
+  if (!usedFileName) {
+    std::string text;
+    for (char32_t c : s) text += static_cast<char>(c & 0xFF);
+    return text;
+  }
   const std::size_t slash = fileName.find_last_of("\\:");
-  s = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-  const std::size_t dot = s.rfind('.');
-  return dot == std::string::npos ? s : ReplaceAll(s, s.substr(dot), "");
+  std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : ReplaceAll(name, name.substr(dot), "");
 }
+
+bool ValidUtf8(const std::string& text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
 
 }  // namespace
 
@@ -64,5 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string result = SubTags(tags, track, format, sqlEscape, &usedFileName);
   if (result != Reference(tags, track.FileName, format, sqlEscape, referenceUsedFileName)) std::abort();
   if (usedFileName != referenceUsedFileName) std::abort();
+  bool validInput = ValidUtf8(track.FileName) && ValidUtf8(format);
+  for (const std::string& value : tags.Values()) validInput = validInput && ValidUtf8(value);
+  if (validInput && !ValidUtf8(result)) std::abort();
   return 0;
 }

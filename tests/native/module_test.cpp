@@ -124,7 +124,6 @@ class JournalPlatform final : public ModulePlatform {
 
   struct JournalMessenger final : MessengerLink {
     explicit JournalMessenger(Calls& journal) : journal(journal) {}
-    std::u16string Widen(std::string_view ansi) const override { return {ansi.begin(), ansi.end()}; }
     // The first field of the line tells a set ("1") from a clear ("0").
     void SendToAll(const MsnBlock& block) override {
       journal.push_back(block[0] == '1' ? "msn set" : "msn clear");

@@ -13,26 +13,9 @@ using namespace std::string_literals;
 
 const TTrackMetaData kSong{"C:\\Music\\01 Song.mp3"};
 
-// Widens like a single-byte code page whose upper half is Latin-1; the tests that need a double-byte
-// or an astral character say so with their own bytes.
 class FakeMessenger : public MessengerLink {
  public:
   std::vector<MsnBlock> sent;
-
-  std::u16string Widen(std::string_view ansi) const override {
-    std::u16string wide;
-    for (std::size_t i = 0; i < ansi.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(ansi[i]);
-      if (byte == 0x82 && i + 1 < ansi.size()) {  // a lead byte: two bytes, one unit
-        wide += static_cast<char16_t>(0x3000 + static_cast<unsigned char>(ansi[++i]));
-      } else if (byte == 0xF0) {  // one byte, a surrogate pair
-        wide += u"\U0001F600";
-      } else {
-        wide += static_cast<char16_t>(byte);
-      }
-    }
-    return wide;
-  }
   void SendToAll(const MsnBlock& block) override { sent.push_back(block); }
 };
 
@@ -105,11 +88,13 @@ TEST_F(Msn, BlockHoldsTheTextAsLittleEndianUtf16ThenZeros) {
   for (std::size_t i = 68; i < block.size(); ++i) ASSERT_EQ(block[i], 0) << "byte " << i;
 }
 
-TEST_F(Msn, BlockWidensThroughTheCodePage) {
-  Set("title", "\xE9t\xE9");  // Latin-1 in the double: each byte its own unit
+TEST_F(Msn, BlockCarriesTheExactUtf16OfTheUtf8Tags) {
+  Set("artist", "坂本龍一");
+  Set("title", "Привет 🎵 90°");
   MSNSetNowPlaying(messenger, tags, kSong, true, "");
   ASSERT_EQ(messenger.sent.size(), 1u);
-  EXPECT_EQ(UnitsOf(messenger.sent[0]), u"\\0Music\\01\\0{0}\\0\u00e9t\u00e9\\0\\0\\0WMContentID"s + u'\0');
+  EXPECT_EQ(UnitsOf(messenger.sent[0]),
+            u"\\0Music\\01\\0{1} - {0}\\0Привет \U0001F3B5 90°\\0坂本龍一\\0\\0WMContentID"s + u'\0');
 }
 
 TEST_F(Msn, AnOverLongTextIsCutInItsLongestValuesAndKeepsEveryFieldAndTheClosingWord) {
@@ -128,22 +113,24 @@ TEST_F(Msn, AnOverLongTextIsCutInItsLongestValuesAndKeepsEveryFieldAndTheClosing
 }
 
 TEST_F(Msn, TheCutCountsUtf16UnitsNotBytes) {
-  std::string doubleByte;
-  for (int i = 0; i < 80; ++i) doubleByte += "\x82\xA0";  // 160 bytes, 80 units
-  Set("title", doubleByte);
+  std::string japanese;
+  for (int i = 0; i < 80; ++i) japanese += "龍";  // 240 bytes, 80 units
+  Set("title", japanese);
   MSNSetNowPlaying(messenger, tags, kSong, true, "");
   const std::u16string units = UnitsOf(messenger.sent.at(0));
   EXPECT_EQ(units.size(), 35u + 80u) << "fits without a cut";
-  EXPECT_EQ(units.substr(17, 80), std::u16string(80, u'\u30A0'));
+  EXPECT_EQ(units.substr(17, 80), std::u16string(80, u'龍'));
 }
 
 TEST_F(Msn, TheCutNeverSplitsASurrogatePair) {
-  Set("title", std::string(100, '\xF0'));  // 200 units
+  std::string emoji;
+  for (int i = 0; i < 100; ++i) emoji += "🎵";  // 200 units
+  Set("title", emoji);
   Set("album", "B");
   MSNSetNowPlaying(messenger, tags, kSong, true, "");
   const std::u16string units = UnitsOf(messenger.sent.at(0));
   std::u16string title;
-  for (int i = 0; i < 45; ++i) title += u"\U0001F600";
+  for (int i = 0; i < 45; ++i) title += u"\U0001F3B5";
   // 36 fixed units leave room for 91, an odd number: the title keeps 45 whole pairs.
   EXPECT_EQ(units, u"\\0Music\\01\\0{0}\\0" + title + u"\\0\\0B\\0WMContentID" + u'\0');
 }

@@ -37,6 +37,12 @@ TEST(ReplaceAll, IgnoresLetterCaseByDefault) {
   EXPECT_EQ(ReplaceAll("%ARTIST% and %artist%", "%Artist%", "A"), "A and A");
 }
 
+TEST(ReplaceAll, FoldsOnlyAsciiLettersSoDifferentUtf8CharactersStayApart) {
+  // Folding 0xE3 to 0xC3, as a Western code page's upper-casing does, would find "Á" in "あ".
+  EXPECT_EQ(ReplaceAll("あ", "Á", "x"), "あ");
+  EXPECT_EQ(ReplaceAll("é É", "é", "x"), "x É");
+}
+
 TEST(ReplaceAll, CaseSensitiveWhenAsked) { EXPECT_EQ(ReplaceAll("aAa", "a", "x", true), "xAx"); }
 
 TEST(ReplaceAll, EmptySourceOrFindLeavesSource) {
@@ -74,7 +80,7 @@ TEST(ReplaceAll, ResultBufferStartsAtTheWorstCaseAndGrowsByHalf) {
   EXPECT_EQ(InitialCapacity(100, 4, 4), 100u);   // otherwise the source's length
   EXPECT_EQ(InitialCapacity(100, 4, 0), 100u);
   EXPECT_EQ(InitialCapacity(1, 3, 2), 1u);
-  EXPECT_EQ(InitialCapacity(0, 3, 2), 3u);       // nothing sized: 1.5 * (source + replacement)
+  EXPECT_EQ(InitialCapacity(0, 3, 2), 3u);  // nothing sized: 1.5 * (source + replacement)
   EXPECT_EQ(Grown(2), 3u);
   EXPECT_EQ(Grown(3), 5u);  // 4.5 rounds up
   EXPECT_EQ(Grown(10), 15u);

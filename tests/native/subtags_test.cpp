@@ -63,9 +63,11 @@ TEST_F(SubTagsTest, InsertedValuesAreNeverExpandedAgain) {
   EXPECT_EQ(Expand("%artist% / %title%"), "%title% / T");
 }
 
-TEST_F(SubTagsTest, TheMarkerByteBecomesAPercentSignInTemplateAndValue) {
-  Set("title", "50\xB0 off");
-  EXPECT_EQ(Expand("\xB0 %title%"), "% 50% off");
+TEST_F(SubTagsTest, PercentAndDegreeSignsOfValuesAndTemplateComeOutAsTheyWent) {
+  // A byte 0xB0 (the last of the UTF-8 degree sign, and the Latin-1 one) is text like any other.
+  Set("title", "Привет 🎵 90°");
+  Set("album", "100% \xB0 %title% %");
+  EXPECT_EQ(Expand("° %title% | %album%"), "° Привет 🎵 90° | 100% \xB0 %title% %");
 }
 
 TEST_F(SubTagsTest, ARepeatedTagInAnotherCaseTakesTheFirstLookupAndStillCounts) {

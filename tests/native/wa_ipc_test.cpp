@@ -2,13 +2,48 @@
 
 #include "fake_player.h"
 
-TEST(PlayerRequests, PlaylistFileIsCopiedAndAMissingAnswerIsEmpty) {
-  FakePlayer player;
-  player.SetParentWindow(7);
-  player.playlist = {"C:\\a.mp3"};
-  EXPECT_EQ(player.GetPlaylistFile(0), "C:\\a.mp3");
-  EXPECT_EQ(player.GetPlaylistFile(5), "");
-  EXPECT_EQ(player.requests.front(), "211 7");
+namespace {
+
+// A player of each kind: the version alone decides which requests are made.
+struct Kind {
+  LResult version;
+  LParam playlistFile;
+  LParam extendedInfo;
+};
+const Kind kKinds[] = {{kFirstWideVersion, kIpcGetPlaylistFileW, kIpcGetExtendedFileInfoW},
+                       {0x5666, kIpcGetPlaylistFileW, kIpcGetExtendedFileInfoW},
+                       {0x5012, kIpcGetPlaylistFile, kIpcGetExtendedFileInfo},
+                       {1, kIpcGetPlaylistFile, kIpcGetExtendedFileInfo}};
+
+TEST(PlayerRequests, TheVersionIsAskedOnceAndDecidesBetweenWideAndAnsiRequests) {
+  for (const Kind& kind : kKinds) {
+    FakePlayer player;
+    player.version = kind.version;
+    player.SetParentWindow(7);
+    player.playlist = {"C:\\a.mp3"};
+    player.tags[{"C:\\a.mp3", "title"}] = "T";
+    EXPECT_EQ(player.GetPlaylistFile(0), "C:\\a.mp3");
+    EXPECT_EQ(player.GetPlaylistFile(5), "");
+    EXPECT_EQ(player.Tag("C:\\a.mp3", "title"), "T");
+    const std::string file = std::to_string(kind.playlistFile) + " 7";
+    EXPECT_EQ(player.requests,
+              (std::vector<std::string>{"0 7", file, file, std::to_string(kind.extendedInfo) + " 7"}))
+        << std::hex << kind.version;
+  }
+}
+
+TEST(PlayerRequests, AWidePlayersTextArrivesExactlyAndAnOlderOnesThroughItsCodePage) {
+  for (const LResult version : {kFirstWideVersion, LResult{0x2095}}) {
+    FakePlayer player;
+    player.version = version;
+    player.playlist = {"C:\\坂本龍一\\Beyoncé.mp3"};
+    player.tags[{"C:\\坂本龍一\\Beyoncé.mp3", "title"}] = "Привет 🎵 90°";
+    player.tags[{"C:\\Beyoncé.mp3", "title"}] = "Beyoncé 90°";
+    const bool wide = version >= kFirstWideVersion;
+    EXPECT_EQ(player.GetPlaylistFile(0), wide ? "C:\\坂本龍一\\Beyoncé.mp3" : "C:\\????\\Beyoncé.mp3");
+    EXPECT_EQ(player.Tag("C:\\坂本龍一\\Beyoncé.mp3", "title"), wide ? "Привет 🎵 90°" : "");
+    EXPECT_EQ(player.Tag("C:\\Beyoncé.mp3", "title"), "Beyoncé 90°");
+  }
 }
 
 TEST(PlayerRequests, PlaylistWindowAsksWithArgumentOne) {
@@ -40,5 +75,7 @@ TEST(PlayerRequests, TagsAreAskedOfTheParentWindowUnderTheirOwnName) {
   player.tags[{"f.mp3", "Artist "}] = "A";
   EXPECT_EQ(player.Tag("f.mp3", "Artist "), "A");
   EXPECT_EQ(player.Tag("f.mp3", "artist"), "");
-  EXPECT_EQ(player.requests.front(), "290 42");
+  EXPECT_EQ(player.requests.at(1), "3026 42");
 }
+
+}  // namespace

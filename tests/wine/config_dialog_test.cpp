@@ -17,6 +17,7 @@
 
 #include "config/config_form.h"
 #include "runtime/handles_win32.h"
+#include "runtime/unicode_win32.h"
 #include "wine/wine_support.h"
 
 namespace {
@@ -139,10 +140,11 @@ HWND ControlOf(HWND dialog, int id) {
   return search.found;
 }
 
+// Control texts go as UTF-16 both ways, so that any script arrives whole.
 std::string TextOf(HWND window) {
-  char text[1024] = {};
-  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-  return text;
+  wchar_t text[1024] = {};
+  SendMessageW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
+  return Utf8(text);
 }
 
 // The dialog once it is shown: it exists before its controls are made and loaded.
@@ -194,7 +196,7 @@ class SettingsDialog : public ::testing::Test {
 
   HWND Control(int id) const { return ControlOf(dialog_, id); }
   void SetText(FormControl id, const std::string& text) {
-    SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
   }
   // Keys posted to the focused control pass through the dialog's own message loop, as typing does.
   void Type(FormControl id, const std::string& keys) {
@@ -274,12 +276,12 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
 
   const std::map<FormControl, std::string> texts = {
       {txtmIRCDDE, ""},
-      {txtMSNFormat, "%title% by %artist%"},
+      {txtMSNFormat, "%title% — 坂本龍一 🎵"},
       {memExt, "ogg,flac"},
       {txtMySQLServer, "db.example:3307"},
       {txtMySQLUserName, "o'brien"},
       {txtMySQLPassword, "p\"w d"},
-      {memMySQLCmd, "insert into t values ('%title%')"},
+      {memMySQLCmd, "insert into t values ('%title% Привет 90°')"},
       {txtSSHServer, "ssh.example:2222"},
       {txtSSHUserName, "tunnel"},
       {txtSSHPassword, "s e c"},
@@ -304,14 +306,14 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"MSN Active", "4:" + std::string("\0\0\0\0", 4)},
       {"MSN Clear", "4:" + std::string("\0\0\0\0", 4)},
       {"MSN Default Format", "4:" + std::string("\0\0\0\0", 4)},
-      {"MSN Format", "1:%title% by %artist%" + nul},
+      {"MSN Format", "1:%title% — 坂本龍一 🎵" + nul},
       {"Ignore Exts", "4:" + std::string("\0\0\0\0", 4)},
       {"Ignore Ext List", "1:ogg,flac" + nul},
       {"MySQL Active", "4:" + std::string("\1\0\0\0", 4)},
       {"MySQL Server", "1:db.example:3307" + nul},
       {"MySQL UserName", "1:o'brien" + nul},
       {"MySQL Password", "1:p\"w d" + nul},
-      {"MySQL Command", "1:insert into t values ('%title%')" + nul},
+      {"MySQL Command", "1:insert into t values ('%title% Привет 90°')" + nul},
       {"MySQL SSH", "4:" + std::string("\1\0\0\0", 4)},
       {"SSH Active", "4:" + std::string("\0\0\0\0", 4)},
       {"SSH Server", "1:ssh.example:2222" + nul},

@@ -92,6 +92,8 @@ TEST_F(DatabaseInPlayer, OnePublishedTrackMakesOneConnectionAndOneEscapedStateme
       "mysql_init(null)",
       "mysql_options(5, 'kivNormal')",
       "mysql_real_connect('127.0.0.1', 'winamp', 'pw', '', 0, null, 0)",
+      // The stand-in lacks mysql_set_character_set, as old libraries do.
+      "mysql_query('SET NAMES utf8mb4')",
       "mysql_get_host_info()",
       "mysql_get_server_info()",
       std::string("mysql_query('") + kStatement + "')",

@@ -2,9 +2,11 @@
 // DLL inside the stand-in player.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "runtime/unicode_win32.h"
 #include "wine/wine_support.h"
 
 namespace {
@@ -219,7 +221,7 @@ TEST_F(Mirc, WithNoProgramOfThatNameThePlayerGoesOn) {
   const DWORD start = GetTickCount();
   const PlayerRun run = RunPlayer(dir, kPlaylist, "play 0\nplay 1\n");
   ASSERT_EQ(run.exitCode, 0);
-  EXPECT_TRUE(Contains(run.lines, "request 211 1 -> C:\\Music\\Untagged.mp3"));
+  EXPECT_TRUE(Contains(run.lines, "request 214 1 -> C:\\Music\\Untagged.mp3"));
   EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
   EXPECT_LT(GetTickCount() - start, 20000u);
 }
@@ -240,6 +242,60 @@ TEST_F(Mirc, AServerStartedByTheAttemptGetsTheRetrysPoke) {
   EXPECT_EQ(LinesStartingWith(ReadLines(record), "started"), std::vector<std::string>{"started COMMAND"});
   EXPECT_EQ(pokes,
             (std::vector<std::string>{"poke len=9 fmt=1 text=/me Song", "poke len=9 fmt=1 text=Untagged"}));
+}
+
+}  // namespace
+
+namespace {
+
+const char* kTestTitlePlaylist = "C:\\Music\\test title.mp3\n  artist=坂本龍一\n  title=Привет 🎵 90°\n";
+
+// The text in the ANSI code page as Windows converts it for an ANSI program by default, shown as
+// the mIRC stand-in records it: every byte from 0x80 as \xNN.
+std::string AnsiAsRecorded(const std::wstring& text) {
+  std::string ansi(text.size() * 2, '\0');
+  ansi.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_ACP, 0, text.data(),
+                                                           static_cast<int>(text.size()), ansi.data(),
+                                                           static_cast<int>(ansi.size()), nullptr, nullptr)));
+  std::string shown;
+  for (unsigned char c : ansi) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    shown += c >= 0x80 ? std::string(hex) : std::string(1, static_cast<char>(c));
+  }
+  return shown;
+}
+
+// The same track from a player that answers the wide requests and from an older one: the messenger
+// gets the exact text from the first and the code page's from the second; mIRC gets the code
+// page's bytes from both, the degree sign as 0xB0.
+TEST(TestTitle, ReachesTheMessengerAndMircEachInItsOwnEncoding) {
+  const std::wstring title = L"\u041f\u0440\u0438\u0432\u0435\u0442 \U0001F3B5 90\u00b0";
+  const std::wstring artist = L"\u5742\u672c\u9f8d\u4e00";
+  const std::string command = AnsiAsRecorded(L"/me " + artist + L" - " + title);
+  ASSERT_NE(command.find("90\\xb0"), std::string::npos);
+  for (const char* version : {"5013", "2095"}) {
+    DeleteSettings();
+    SetString("mIRC DDE Command", "/me %artist% - %title%");
+    TempDir dir;
+    const std::string messengerRecord = dir.File("messenger.txt"), mircRecord = dir.File("mirc.txt");
+    Messenger messenger{messengerRecord, "messenger"};
+    ChildProcess mirc("\"" + BinDir() + "\\mirc_standin.exe\" mIRC \"" + mircRecord + "\"");
+    ASSERT_TRUE(WaitForWindow("SkorrelMircStandin", "mIRC", 10000));
+    const PlayerRun run = RunPlayer(dir, kTestTitlePlaylist, "play 0\n", 60000, {}, {"--version", version});
+    ASSERT_EQ(run.exitCode, 0);
+
+    const bool wide = std::string(version) == "5013";
+    const std::string shownTitle = wide ? "Привет 🎵 90°" : FromAnsi(ToAnsi("Привет 🎵 90°"));
+    const std::string shownArtist = wide ? "坂本龍一" : FromAnsi(ToAnsi("坂本龍一"));
+    EXPECT_EQ(RecordLines(messengerRecord, "messenger:", 1).at(0),
+              "messenger: dwData=1351 cbData=256 text=\\0Music\\01\\0{1} - {0}\\0" + shownTitle + "\\0" +
+                  shownArtist + "\\0\\0WMContentID rest=zero")
+        << version;
+    const std::vector<std::string> pokes = RecordLines(mircRecord, "poke", 1);
+    ASSERT_EQ(pokes.size(), 1u);
+    EXPECT_EQ(pokes[0].substr(pokes[0].find(" text=")), " text=" + command) << version;
+  }
 }
 
 }  // namespace

@@ -111,8 +111,8 @@ TEST_F(Shell, StoredOddTypesReadByTheLoadRules) {
 TEST_F(Shell, ANoticeForEntryIMakesExactlyOneFileRequestBeforeThePlaylistSeesIt) {
   const PlayerRun run = RunPlayer(dir, kPlaylist, "play 1\n");
   ASSERT_EQ(run.exitCode, 0);
-  const auto requests = LinesStartingWith(run.lines, "request 211");
-  ASSERT_EQ(requests, std::vector<std::string>{"request 211 1 -> C:\\Music\\Other.mp3"});
+  const auto requests = LinesStartingWith(run.lines, "request 214");
+  ASSERT_EQ(requests, std::vector<std::string>{"request 214 1 -> C:\\Music\\Other.mp3"});
   auto position = [&](const std::string& line) {
     for (size_t i = 0; i < run.lines.size(); ++i)
       if (run.lines[i] == line) return i;
@@ -124,7 +124,7 @@ TEST_F(Shell, ANoticeForEntryIMakesExactlyOneFileRequestBeforeThePlaylistSeesIt)
 TEST_F(Shell, RepeatedNoticesForOneTrackAskOncePerNotice) {
   const PlayerRun run = RunPlayer(dir, kPlaylist, "play 0 3 10\n");
   ASSERT_EQ(run.exitCode, 0);
-  EXPECT_EQ(LinesStartingWith(run.lines, "request 211 0").size(), 3u);
+  EXPECT_EQ(LinesStartingWith(run.lines, "request 214 0").size(), 3u);
   EXPECT_EQ(LinesStartingWith(run.lines, "playlist notice 0").size(), 3u);
 }
 
@@ -177,7 +177,7 @@ TEST_F(Shell, TheDialogOpenedAndClosedTwiceLeavesThePlayerWorking) {
   const PlayerRun run = RunPlayer(dir, kPlaylist, config + config + "play 0\nquit\n");
   ASSERT_EQ(run.exitCode, 0);
   EXPECT_EQ(LinesStartingWith(run.lines, "config closed").size(), 2u);
-  EXPECT_TRUE(Contains(run.lines, "request 211 0 -> C:\\Music\\Artist - Song.mp3"));
+  EXPECT_TRUE(Contains(run.lines, "request 214 0 -> C:\\Music\\Artist - Song.mp3"));
   EXPECT_TRUE(Contains(run.lines, "quit restored main=1 playlist=1"));
 }
 

@@ -225,20 +225,23 @@ std::vector<std::string> RecordLines(const std::string& path, const std::string&
 
 std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string& playlist,
                                           const std::string& script,
-                                          const std::vector<std::string>& environment) {
+                                          const std::vector<std::string>& environment,
+                                          const std::vector<std::string>& arguments) {
   WriteText(dir.File("playlist.txt"), playlist);
   WriteText(dir.File("script.txt"), script);
   std::ostringstream command;
   command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir()
           << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
           << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
+  for (const std::string& argument : arguments) command << ' ' << argument;
   return std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
 }
 
 PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
-                    DWORD timeoutMs, const std::vector<std::string>& environment) {
+                    DWORD timeoutMs, const std::vector<std::string>& environment,
+                    const std::vector<std::string>& arguments) {
   PlayerRun run;
-  run.exitCode = StartPlayer(dir, playlist, script, environment)->Wait(timeoutMs);
+  run.exitCode = StartPlayer(dir, playlist, script, environment, arguments)->Wait(timeoutMs);
   run.lines = ReadLines(dir.File("player.out"));
   return run;
 }

@@ -108,10 +108,13 @@ struct PlayerRun {
   std::vector<std::string> lines;
 };
 // Starts the player on the playlist and script texts; it writes its lines to dir's player.out.
+// arguments go to the player after the usual ones (such as --version).
 std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string& playlist,
                                           const std::string& script,
-                                          const std::vector<std::string>& environment = {});
+                                          const std::vector<std::string>& environment = {},
+                                          const std::vector<std::string>& arguments = {});
 PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
-                    DWORD timeoutMs = 60000, const std::vector<std::string>& environment = {});
+                    DWORD timeoutMs = 60000, const std::vector<std::string>& environment = {},
+                    const std::vector<std::string>& arguments = {});
 
 }  // namespace wine

@@ -106,7 +106,9 @@ ClientOptions::~ClientOptions() {
 }
 
 int ClientOptions::SetPort(int port) {
-  WriteFile(dir_ + "/my.cnf", "[kivNormal]\nport=" + std::to_string(port) + "\n");
+  // With the character-set line that older advice had users write: the wrapper must override it.
+  WriteFile(dir_ + "/my.cnf",
+            "[kivNormal]\nport=" + std::to_string(port) + "\ndefault-character-set=latin1\n");
   return std::exchange(port_, port);
 }
 

@@ -45,6 +45,11 @@ TEST_F(Wrapper, ConnectsOnThePortOfItsOptionGroupAndReadsTheServer) {
   EXPECT_GE(connection->ServerMajor(), 10);
 }
 
+TEST_F(Wrapper, TheConnectionIsUtf8mb4WhateverTheOptionGroupSays) {
+  auto connection = Connect();
+  EXPECT_STREQ(MySQL().mysql_character_set_name(connection->Handle()), "utf8mb4");
+}
+
 TEST_F(Wrapper, KeepsTheResultOfAnInsertAndOfASelectWhenAskedTo) {
   auto connection = Connect();
   const std::string insert = "insert into `tolby`.`winamp_played` (`fulltitle`) values ('A - T')";
