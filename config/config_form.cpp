@@ -11,11 +11,14 @@ void TConfigForm::FormShow() {
     }
     if (row.control == chkMSNDefaultFormat) chkMSNDefaultFormatClick();
   }
+  controls_.SetText(lblSSHRefusal, editor_.HostKeyRefusal());
 }
 
 void TConfigForm::chkMSNDefaultFormatClick() {
   controls_.SetEnabled(txtMSNFormat, !controls_.Checked(chkMSNDefaultFormat));
 }
+
+void TConfigForm::btnSSHForgetClick() { controls_.SetText(txtSSHHostKey, ""); }
 
 void TConfigForm::btnSaveClick() {
   // What the dialog does not edit keeps the value in memory.

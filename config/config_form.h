@@ -31,6 +31,8 @@ class TConfigForm {
   // Copies every setting the dialog edits into its control.
   void FormShow();
   void chkMSNDefaultFormatClick();
+  // Empties the pinned host key's field; like every edit it takes effect on save.
+  void btnSSHForgetClick();
   // Copies the controls back and saves them through the editor. A failed write raises
   // ERegistryException; the dialog then stays open.
   void btnSaveClick();

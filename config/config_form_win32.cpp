@@ -29,7 +29,7 @@ constexpr const char* kErrorCaption = "gen_skorrel";
 // Controls that hold no setting.
 enum : int { kStatic = -1, pgSkorrel = 199, kHelpLink = 200, kMailLink };
 
-enum class Kind { Label, Link, Check, Edit, Password, Memo, Group, Button, Tabs };
+enum class Kind { Label, Link, Check, Edit, ReadOnly, Password, Memo, Group, Button, Push, Tabs };
 
 // Position and size in pixels at 96 pixels per inch.
 struct ControlLayout {
@@ -83,6 +83,12 @@ constexpr ControlLayout kSshControls[] = {
     {txtSSHUserName, Kind::Edit, 64, 56, 251, 21, ""},
     {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
     {txtSSHPassword, Kind::Password, 64, 80, 251, 21, ""},
+    {kStatic, Kind::Label, 8, 108, 43, 13, "Key file:"},
+    {txtSSHKeyFile, Kind::Edit, 64, 104, 251, 21, ""},
+    {kStatic, Kind::Label, 8, 132, 48, 13, "Host key:"},
+    {txtSSHHostKey, Kind::ReadOnly, 64, 128, 190, 21, ""},
+    {btnSSHForget, Kind::Push, 258, 127, 57, 23, "&Forget"},
+    {lblSSHRefusal, Kind::Label, 8, 156, 307, 26, ""},
 };
 constexpr ControlLayout kMiscControls[] = {
     {chkIgnore, Kind::Check, 8, 16, 233, 17, "Ignore file extensions: (comma separated list)"},
@@ -101,7 +107,7 @@ constexpr PageLayout kPages[] = {
     {"MSN Messenger", " MSN Messenger 7 Skorrel ", 102, std::begin(kMsnControls), std::end(kMsnControls)},
     {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
     {"MySQL", " MySQL database linkup ", 204, std::begin(kMySqlControls), std::end(kMySqlControls)},
-    {"SSH", " SSH tunneling ", 108, std::begin(kSshControls), std::end(kSshControls)},
+    {"SSH", " SSH tunneling ", 190, std::begin(kSshControls), std::end(kSshControls)},
     {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
 };
 
@@ -114,7 +120,8 @@ constexpr bool EverySettingControlIsLaidOutOnceAsItsKind() {
       for (const ControlLayout* item = page.begin; item != page.end; ++item) {
         if (item->id != row.control) continue;
         const bool holdsText =
-            item->kind == Kind::Edit || item->kind == Kind::Password || item->kind == Kind::Memo;
+            item->kind == Kind::Edit || item->kind == Kind::ReadOnly || item->kind == Kind::Password ||
+            item->kind == Kind::Memo;
         if (row.flag ? item->kind != Kind::Check : !holdsText) return false;
         ++laidOut;
       }
@@ -242,6 +249,9 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
       case chkMSNDefaultFormat:
         if (code == BN_CLICKED) form_.chkMSNDefaultFormatClick();
         return TRUE;
+      case btnSSHForget:
+        if (code == BN_CLICKED) form_.btnSSHForgetClick();
+        return TRUE;
       case kHelpLink:
       case kMailLink:
         if (code == STN_CLICKED)
@@ -321,11 +331,17 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
       case Kind::Button:
         style |= BS_DEFPUSHBUTTON | WS_TABSTOP;
         break;
+      case Kind::Push:
+        style |= BS_PUSHBUTTON | WS_TABSTOP;
+        break;
       case Kind::Tabs:
         windowClass = WC_TABCONTROLA, style |= WS_TABSTOP | WS_CLIPSIBLINGS;
         break;
       case Kind::Edit:
         windowClass = "EDIT", style |= ES_AUTOHSCROLL | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case Kind::ReadOnly:
+        windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
         break;
       case Kind::Password:
         windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;

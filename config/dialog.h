@@ -11,6 +11,8 @@ class SettingsEditor {
   // then stops, starts or restarts the tunnel listener as "SSH Active" says. A failing write
   // raises ERegistryException; the listener is then left as it was.
   virtual void SaveEdited(const PluginSettings& edited) = 0;
+  // The last host key a connection refused since the player started, and when; empty if none.
+  virtual std::string HostKeyRefusal() = 0;
 };
 
 class ConfigDialog {

@@ -28,6 +28,9 @@ struct PluginSettings {
   std::string SSHServer;
   std::string SSHUserName;
   std::string SSHPassword;
+  std::string SSHKeyFile;
+  // Shown by the dialog, written only by the host key store.
+  std::string SSHHostKey;
 };
 
 // The dialog's controls that hold a setting, by their identifier in the window. Every one before
@@ -53,7 +56,12 @@ enum FormControl : int {
   txtSSHPassword,
   chkIgnore,
   memExt,
+  txtSSHKeyFile,
+  txtSSHHostKey,
   kEndOfSettingControls,
+  // Controls the form fills or handles that hold no setting.
+  lblSSHRefusal,
+  btnSSHForget,
 };
 constexpr FormControl kFirstSettingControl = chkMSNActive;
 
@@ -94,6 +102,9 @@ struct SettingRow {
   Written written;
 };
 
+// Kept by the host key store alone, never by the settings' save.
+constexpr const char* kSSHHostKeyValue = "SSH Host Key";
+
 // Load and save order, which is also the order the dialog fills and reads its controls in.
 inline constexpr SettingRow kSettingRows[] = {
     {"mIRC Active", kNonZero, &PluginSettings::mIRCActive, chkmIRCActive},
@@ -118,10 +129,9 @@ inline constexpr SettingRow kSettingRows[] = {
     {"SSH Server", kAsStored, &PluginSettings::SSHServer, txtSSHServer},
     {"SSH UserName", kAsStored, &PluginSettings::SSHUserName, txtSSHUserName},
     {"SSH Password", kAsStored, &PluginSettings::SSHPassword, txtSSHPassword},
+    {"SSH Key File", kAsStored, &PluginSettings::SSHKeyFile, txtSSHKeyFile},
+    {kSSHHostKeyValue, kAsStored, &PluginSettings::SSHHostKey, txtSSHHostKey, Written::Elsewhere},
 };
-
-// Kept by the host key store alone, never by the settings' save.
-constexpr const char* kSSHHostKeyValue = "SSH Host Key";
 
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.
 void LoadSettings(SettingsRegistry& registry, PluginSettings& settings);

@@ -1,5 +1,7 @@
 #include "plugin/module.h"
 
+#include <chrono>
+#include <ctime>
 #include <stdexcept>
 
 #include "diag/globals.h"
@@ -17,7 +19,8 @@ int Index(PlayerWindow which) { return which == PlayerWindow::Main ? 0 : 1; }
 Module::Module(ModulePlatform& platform)
     : platform_(platform),
       publishers_(settings_, platform.Player(), platform.Messenger(), platform.Mirc()),
-      dispatch_(settings_, platform.Player(), publishers_, [&platform] { return platform.TickCount(); }) {}
+      dispatch_(settings_, platform.Player(), publishers_, [&platform] { return platform.TickCount(); }),
+      hostKeys_(std::make_shared<HostKeyStore>(platform.Registry())) {}
 
 int Module::Init(HostWindow parent) {
   // Before anything is logged; never fails, at worst logging stays off.
@@ -59,6 +62,8 @@ void Module::Config() {
   if (!dialog) return;
   ConfigDialog* const outer = std::exchange(openDialog_, dialog.get());
   const scope_exit closed([&] { openDialog_ = outer; });
+  // A relay may have pinned a key since Init.
+  settings_.SSHHostKey = hostKeys_->Pinned();
   dialog->ShowModal();
 }
 
@@ -114,9 +119,17 @@ void Module::OnMainMessage(unsigned msg, WParam wParam) noexcept {
 void Module::SaveEdited(const PluginSettings& edited) {
   // The tunnel is down and the module about to go: a save now would start a listener in it.
   if (quit_) return;
+  // Forget was pressed, or the pin belongs to another server.
+  const bool forgetPin = edited.SSHServer != settings_.SSHServer ||
+                         (edited.SSHHostKey.empty() && !settings_.SSHHostKey.empty());
   settings_ = edited;
   SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); });
   LogDebug("Config: Saved settings");
+  if (forgetPin && !hostKeys_->Pinned().empty()) {
+    hostKeys_->Forget();
+    LogDebug("Config: Forgot the pinned SSH host key; the next connection pins the key it meets");
+  }
+  settings_.SSHHostKey = hostKeys_->Pinned();
   if (settings_.SSHActive) {
     LogDebug("Config: SSH is set to active...");
     if (ListenerActive()) {
@@ -134,10 +147,23 @@ void Module::SaveEdited(const PluginSettings& edited) {
   LogDebug("Config: Completed.");
 }
 
+std::string Module::HostKeyRefusal() {
+  const std::optional<HostKeyStore::Refusal> refusal = hostKeys_->LastRefusal();
+  if (!refusal) return "";
+  const std::time_t when = std::chrono::system_clock::to_time_t(refusal->when);
+  char time[32] = "";
+  // The dialog's window thread is the only caller, so the shared result of localtime is safe here.
+  if (const std::tm* local = std::localtime(&when)) std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", local);
+  return std::string("Refused at ") + time + ": " + refusal->offered;
+}
+
 void Module::StartListener() {
   // The tunnel's target is the database only when the database goes through the tunnel.
-  listener_ = platform_.StartListener({settings_.SSHServer, settings_.SSHUserName, settings_.SSHPassword,
-                                       settings_.MySQLSSH ? settings_.MySQLServer : std::string()});
+  TunnelSettings tunnel{settings_.SSHServer, settings_.SSHUserName, settings_.SSHPassword,
+                        settings_.MySQLSSH ? settings_.MySQLServer : std::string()};
+  tunnel.sshKeyFile = settings_.SSHKeyFile;
+  tunnel.hostKeys = hostKeys_;
+  listener_ = platform_.StartListener(tunnel);
 }
 
 void Module::StopListener() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/dialog.h"
+#include "config/host_key_store.h"
 #include "config/settings.h"
 #include "database/mysql.h"
 #include "plugin/dispatch.h"
@@ -86,6 +87,7 @@ class Module final : public SettingsEditor {
 
   const PluginSettings& Settings() const override { return settings_; }
   void SaveEdited(const PluginSettings& edited) override;
+  std::string HostKeyRefusal() override;
 
   bool ListenerActive() const { return listener_ != nullptr; }
   const TrackDispatch& Dispatch() const { return dispatch_; }
@@ -110,6 +112,8 @@ class Module final : public SettingsEditor {
   // The dialog Config shows, while its modal loop runs.
   ConfigDialog* openDialog_ = nullptr;
   std::unique_ptr<TunnelListener> listener_;
+  // Shared with every relay, which may outlive the listener that started it.
+  std::shared_ptr<HostKeyStore> hostKeys_;
   std::optional<MySQLLibraryUse> mysqlUse_;
   bool moduleHeld_ = false;
 };

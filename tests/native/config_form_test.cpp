@@ -39,6 +39,7 @@ const Wire kWires[] = {
     {"SSH Server", txtSSHServer, nullptr, &S::SSHServer},
     {"SSH UserName", txtSSHUserName, nullptr, &S::SSHUserName},
     {"SSH Password", txtSSHPassword, nullptr, &S::SSHPassword},
+    {"SSH Key File", txtSSHKeyFile, nullptr, &S::SSHKeyFile},
 };
 
 struct Controls final : FormControls {
@@ -55,6 +56,7 @@ struct Controls final : FormControls {
 struct Editor final : SettingsEditor {
   const PluginSettings& Settings() const override { return settings; }
   void SaveEdited(const PluginSettings& edited) override { SaveSettings(registry, settings = edited, {}); }
+  std::string HostKeyRefusal() override { return ""; }
   PluginSettings settings;
   FakeRegistry registry;
 };

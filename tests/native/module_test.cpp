@@ -191,7 +191,7 @@ TEST_F(ModuleLife, InitAndQuitRunTheirStepsInOrder) {
   Calls quit = {"registry save"};
   quit.insert(quit.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
   EXPECT_EQ(QuitSteps(), quit);
-  EXPECT_EQ(platform.registry.writes.size(), 19u);
+  EXPECT_EQ(platform.registry.writes.size(), 20u);
 }
 
 TEST_F(ModuleLife, AFailingStepFailsInitAndKeepsTheStepsBeforeIt) {
@@ -277,7 +277,8 @@ TEST_F(ModuleLife, AQuitInsideTheDialogClosesItAndPinsTheModuleAndALaterSaveDoes
   InitSteps();
   platform.journal.clear();
   module.Config();
-  EXPECT_EQ(platform.Steps(), (Calls{"dialog shown", "dialog gone"}));
+  // The dialog shows the pin as it stands now.
+  EXPECT_EQ(platform.Steps(), (Calls{"registry load", "dialog shown", "dialog gone"}));
 
   PluginSettings edited = module.Settings();
   edited.SSHActive = true;
@@ -287,7 +288,7 @@ TEST_F(ModuleLife, AQuitInsideTheDialogClosesItAndPinsTheModuleAndALaterSaveDoes
   };
   platform.journal.clear();
   module.Config();
-  Calls steps = {"dialog shown", "dialog close", "pin module", "registry save"};
+  Calls steps = {"registry load", "dialog shown", "dialog close", "pin module", "registry save"};
   steps.insert(steps.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
   steps.push_back("dialog gone");
   EXPECT_EQ(platform.Steps(), steps);
@@ -312,8 +313,9 @@ TEST_F(ModuleLife, TheDialogsSaveWritesFirstThenStartsRestartsOrStopsTheListener
   edited.SSHActive = false;
   module.SaveEdited(edited);
   EXPECT_EQ(platform.Steps(),
-            (Calls{"registry save", "listener start one|||db", "registry save", "listener stop one|||db",
-                   "listener start two|||db", "registry save", "listener stop two|||db"}));
+            (Calls{"registry save", "registry load", "listener start one|||db", "registry save", "registry load",
+                   "listener stop one|||db", "listener start two|||db", "registry save", "registry load",
+                   "listener stop two|||db"}));
   EXPECT_FALSE(module.ListenerActive());
 
   // A refused write stops the save before the listener is touched.
@@ -324,6 +326,38 @@ TEST_F(ModuleLife, TheDialogsSaveWritesFirstThenStartsRestartsOrStopsTheListener
   EXPECT_EQ(platform.Steps(), Calls{"registry save"});
   EXPECT_TRUE(module.Settings().SSHActive);
   EXPECT_FALSE(module.ListenerActive());
+}
+
+// The pin has one owner, the store: the settings' save never writes it, so a pin a relay stored
+// while the player ran survives quit; Forget and a new SSH Server empty it, on save only.
+TEST_F(ModuleLife, ThePinnedHostKeyIsForgottenOnlyBySavingAForgetOrAnotherServer) {
+  platform.registry.SetString("SSH Server", "one");
+  platform.registry.SetString("SSH Host Key", "ECDSA SHA256:old");
+  InitSteps();
+  const auto pinned = [&] { return platform.registry.Get("SSH Host Key")->data; };
+  // A relay pins a new key after Init; quit's save and an unrelated dialog save leave it.
+  platform.registry.SetString("SSH Host Key", "ECDSA SHA256:new");
+  PluginSettings edited = module.Settings();
+  edited.SSHHostKey = "ECDSA SHA256:new";  // what the dialog showed
+  edited.MSNClear = false;
+  module.SaveEdited(edited);
+  EXPECT_EQ(pinned(), std::string("ECDSA SHA256:new") + '\0');
+
+  edited = module.Settings();
+  edited.SSHHostKey.clear();  // Forget
+  module.SaveEdited(edited);
+  EXPECT_EQ(pinned(), std::string(1, '\0'));
+
+  platform.registry.SetString("SSH Host Key", "ECDSA SHA256:again");
+  edited = module.Settings();
+  edited.SSHHostKey = "ECDSA SHA256:again";
+  edited.SSHServer = "two";
+  module.SaveEdited(edited);
+  EXPECT_EQ(pinned(), std::string(1, '\0'));
+
+  platform.registry.SetString("SSH Host Key", "ECDSA SHA256:kept");
+  module.Quit();
+  EXPECT_EQ(pinned(), std::string("ECDSA SHA256:kept") + '\0');
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST(LoadSettings, ExpandableStringsAreReadUnexpandedAndCutAtTheirFirstNul) {
   EXPECT_EQ(s.MySQLUserName, "no terminator");
 }
 
-TEST(SaveSettings, WritesAllNineteenInOrderWithTheirTypes) {
+TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
   FakeRegistry registry;
   PluginSettings settings;
   LoadSettings(registry, settings);
@@ -100,7 +100,7 @@ TEST(SaveSettings, WritesAllNineteenInOrderWithTheirTypes) {
       "mIRC Active", "mIRC DDE Name", "mIRC DDE Command", "MSN Active",    "MSN Clear",
       "MSN Default Format", "MSN Format", "Ignore Exts", "Ignore Ext List", "MySQL Active",
       "MySQL Server", "MySQL UserName", "MySQL Password", "MySQL Command", "MySQL SSH",
-      "SSH Active", "SSH Server", "SSH UserName", "SSH Password"};
+      "SSH Active", "SSH Server", "SSH UserName", "SSH Password", "SSH Key File"};
   EXPECT_EQ(registry.writes, order);
   EXPECT_EQ(registry.Get("mIRC Active")->type, kRegDword);
   EXPECT_EQ(registry.Get("mIRC Active")->data, std::string("\x01\0\0\0", 4));
