@@ -6,6 +6,8 @@
 #                              print the port
 #   demo-sshd.sh login         print the test user's name and password, one a line
 #   demo-sshd.sh hostkey DIR   print the host key's fingerprint as ssh-keygen -l shows it
+#   demo-sshd.sh keys DIR      make client keys of every kind in DIR/keys, let each log in, and
+#                              print the folder (the demo uses DIR/keys/ecdsa_pem)
 #   demo-sshd.sh stop DIR      stop sshd and every session process it started
 set -euo pipefail
 
@@ -57,8 +59,8 @@ PidFile $dir/sshd.pid
 UsePAM no
 PasswordAuthentication yes
 KbdInteractiveAuthentication no
-PubkeyAuthentication no
-AuthorizedKeysFile none
+PubkeyAuthentication yes
+AuthorizedKeysFile $dir/authorized_keys
 PermitRootLogin no
 AllowUsers $user
 AllowTcpForwarding yes
@@ -114,9 +116,34 @@ stop() {
 
 hostkey() { ssh-keygen -l -E sha256 -f "$dir/host_ecdsa.pub" | cut -d' ' -f2; }
 
+# One key of each kind and format users bring, plain and with the passphrase "key pass"; every
+# one may log in, so what fails is the client's reading of it. ecdsa_nopub lacks its .pub file.
+keys() {
+  local keys=$dir/keys
+  mkdir -p "$keys"
+  make_key() {  # name type format passphrase
+    [ -f "$keys/$1" ] || ssh-keygen -q -t "$2" -m "$3" -N "$4" -C "$1" -f "$keys/$1"
+    cat "$keys/$1.pub" >>"$dir/authorized_keys"
+  }
+  : >"$dir/authorized_keys"
+  make_key ecdsa_pem ecdsa PEM ''
+  make_key ecdsa_pem_locked ecdsa PEM 'key pass'
+  make_key ecdsa_openssh ecdsa RFC4716 ''
+  make_key ecdsa_openssh_locked ecdsa RFC4716 'key pass'
+  make_key rsa_pem rsa PEM ''
+  make_key rsa_pem_locked rsa PEM 'key pass'
+  make_key rsa_openssh rsa RFC4716 ''
+  make_key ed25519 ed25519 RFC4716 ''
+  make_key ecdsa_nopub ecdsa PEM ''
+  rm -f "$keys/ecdsa_nopub.pub"
+  chmod 644 "$keys"/*
+  echo "$keys"
+}
+
 case $command in
   start) start ;;
   stop) stop ;;
   hostkey) hostkey ;;
+  keys) keys ;;
   *) usage ;;
 esac

@@ -152,10 +152,10 @@ std::vector<std::string> PluginLog(const std::string& record) {
   return texts;
 }
 
-bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs) {
+bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs, std::size_t count) {
   const DWORD start = GetTickCount();
   do {
-    if (!LinesStartingWith(PluginLog(record), text).empty()) return true;
+    if (LinesStartingWith(PluginLog(record), text).size() >= count) return true;
     // Another process writes the record: there is nothing to wait on but the file itself.
     Sleep(20);
   } while (GetTickCount() - start < timeoutMs);

@@ -72,7 +72,9 @@ std::string FreeLoopbackPort();
 // "[gen_skorrel] " prefix.
 std::vector<std::string> PluginLog(const std::string& record);
 // Waits until a line starting with text is among them.
-bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs = 60000);
+// Waits until count lines starting with text have been logged.
+bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs = 60000,
+                      std::size_t count = 1);
 
 // A named event that a player's script waits for ("waitevent NAME MS"); the test sets it when the
 // player may go on.

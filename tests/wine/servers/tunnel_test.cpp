@@ -30,6 +30,8 @@ struct Servers {
   std::string sshUser = Environment("SKORREL_SSHD_USER");
   std::string sshPassword = Environment("SKORREL_SSHD_PASSWORD");
   std::string sshHostKey = Environment("SKORREL_SSHD_HOSTKEY");
+  std::string sshKeys = WindowsPath(Environment("SKORREL_SSHD_KEYS"));
+  std::string sshLog = WindowsPath(Environment("SKORREL_SSHD_LOG"));
   std::string mariadbPort = Environment("SKORREL_MARIADB_PORT");
   bool Named() const { return !sshPort.empty() && !sshUser.empty() && !mariadbPort.empty(); }
 };
@@ -94,6 +96,10 @@ class TunnelInPlayer : public ::testing::Test {
   // at quit, the process does not end them.
   void StartPlayer(const std::string& playlist, std::vector<std::string> environment = {}) {
     WriteText(dir.File("playlist.txt"), playlist);
+    // A test may run the player more than once.
+    ResetEvent(quit.get());
+    ResetEvent(exit.get());
+    ResetEvent(play.get());
     const std::string play = playlist.empty() ? "" : "waitevent " + playName + " 60000\nplay 0\n";
     WriteText(dir.File("script.txt"), play + "waitevent " + quitName + " 120000\nquit\nwaitunload 10000\n" +
                                           "waitevent " + exitName + " 60000\n");
@@ -123,12 +129,26 @@ class TunnelInPlayer : public ::testing::Test {
     ExpectUnloaded();
   }
 
+  // A relay to sshd itself, whose greeting shows that the session and its channel stand.
+  bool RelayReachesSshd() {
+    auto client = ConnectToListener();
+    if (!client->CanRead(30000)) return false;
+    return client->RecvAvailable(1000).substr(0, 8) == "SSH-2.0-";
+  }
+
+  // sshd's log from the given length on.
+  std::string SshdLogFrom(std::size_t from) const {
+    std::string text;
+    for (const std::string& line : ReadLines(servers.sshLog)) text += line + "\n";
+    return from < text.size() ? text.substr(from) : "";
+  }
+
   // The plug-in's log lines so far, without their "[gen_skorrel] " prefix.
   std::vector<std::string> Logged() const { return PluginLog(record); }
 
-  // Waits until a log line starting with text has been recorded.
-  bool WaitForLog(const std::string& text, DWORD timeoutMs = 60000) const {
-    return WaitForPluginLog(record, text, timeoutMs);
+  // Waits until count log lines starting with text have been recorded.
+  bool WaitForLog(const std::string& text, DWORD timeoutMs = 60000, std::size_t count = 1) const {
+    return WaitForPluginLog(record, text, timeoutMs, count);
   }
 
   // A client of the plug-in's listener, as the database client library would be.
@@ -255,6 +275,90 @@ TEST_F(TunnelInPlayer, QuitIsQuickWhileARelayWaitsForAServerThatNeverAnswers) {
   EXPECT_TRUE(SeesClose(*client, 10000)) << "the quit left the relay connecting";
   std::printf("Quit with a relay stuck in its connect: %lu ms\n", GetTickCount() - start);
   ExpectUnloaded();
+}
+
+TEST_F(TunnelInPlayer, TheFirstHostKeyIsPinnedAnotherIsRefusedBeforeLoginAndForgettingPinsAgain) {
+  PutLibSSH2BesidePlugin();
+  SetString("MySQL Server", "127.0.0.1:" + servers.sshPort);
+  StartPlayer("");
+  const std::string key = "ECDSA " + servers.sshHostKey;
+  ASSERT_TRUE(RelayReachesSshd());
+  EXPECT_EQ(ReadValue("SSH Host Key").data, key + '\0');
+  EXPECT_TRUE(Contains(Logged(), "TSSLLibSSH2.Connect - pinned the SSH server's host key " + key +
+                                     ": later connections must offer the same key"));
+
+  // What a server answering with another key meets: the pin differs from what it offers.
+  const std::string other = "ECDSA SHA256:" + std::string(43, 'A');
+  SetString("SSH Host Key", other);
+  const std::size_t logged = SshdLogFrom(0).size();
+  EXPECT_FALSE(RelayReachesSshd());
+  EXPECT_TRUE(WaitForLog("TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + key + ", but " +
+                         other +
+                         " is pinned, so nothing was sent. Someone may be listening in between; if the server's "
+                         "key really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab "
+                         "and save"));
+  EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
+  const std::string since = SshdLogFrom(logged);
+  for (const char* attempt : {"Accepted ", "Failed ", "Postponed "})
+    EXPECT_EQ(since.find(attempt), std::string::npos) << since;
+  EXPECT_EQ(ReadValue("SSH Host Key").data, other + '\0');
+
+  SetString("SSH Host Key", "");
+  EXPECT_TRUE(RelayReachesSshd());
+  EXPECT_EQ(ReadValue("SSH Host Key").data, key + '\0');
+  ExpectCleanQuit();
+}
+
+// Each kind of key file a user may bring, through the shipped libssh2.dll: which log in, and what
+// the user reads about those that do not.
+TEST_F(TunnelInPlayer, KeyFilesLogInOrSayWhatToDo) {
+  PutLibSSH2BesidePlugin();
+  SetString("MySQL Server", "127.0.0.1:" + servers.sshPort);
+  const struct {
+    const char* key;
+    const char* passphrase;
+    const char* advice;  // null: logs in
+  } cases[] = {
+      {"ecdsa_pem", "", nullptr},
+      {"ecdsa_pem_locked", "key pass", nullptr},
+      {"ecdsa_openssh", "", nullptr},
+      {"ecdsa_openssh_locked", "key pass", nullptr},
+      {"rsa_pem", "", nullptr},
+      {"rsa_pem_locked", "key pass", nullptr},
+      {"ecdsa_pem_locked", "wrong", "the passphrase in SSH Password is wrong"},
+      {"rsa_openssh", "", "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
+      {"ed25519", "", "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
+      {"ecdsa_nopub", "", "is missing, and this libssh2 may need it"},
+      {"no_such_key", "", "the file cannot be opened; check the path in SSH Key File"},
+  };
+  std::size_t runs = 0;
+  for (const auto& c : cases) {
+    ++runs;
+    const std::size_t before = Logged().size();
+    const std::string file = servers.sshKeys + "\\" + c.key;
+    SetString("SSH Key File", file);
+    SetString("SSH Password", c.passphrase);
+    StartPlayer("");
+    ASSERT_TRUE(WaitForLog("TThreadSSHProxyListener.Execute - listening", 60000, runs));
+    const std::size_t logged = SshdLogFrom(0).size();
+    EXPECT_EQ(RelayReachesSshd(), c.advice == nullptr) << c.key;
+    if (c.advice) {
+      EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished", 30000, runs)) << c.key;
+    }
+    const std::vector<std::string> all = Logged();
+    const std::vector<std::string> said = LinesStartingWith(
+        std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+        "TSSLLibSSH2.Connect - cannot log in with the key file ");
+    if (c.advice) {
+      ASSERT_EQ(said.size(), 1u) << c.key;
+      EXPECT_NE(said[0].find(c.advice), std::string::npos) << said[0];
+    } else {
+      EXPECT_TRUE(said.empty()) << c.key << ": " << said.front();
+    }
+    ExpectCleanQuit();
+    // The passphrase is never sent as a password.
+    EXPECT_EQ(SshdLogFrom(logged).find("password"), std::string::npos) << c.key;
+  }
 }
 
 }  // namespace

@@ -21,8 +21,11 @@ trap 'exit 1' INT TERM
 SKORREL_MARIADB_PORT=$("$scripts/demo-mysql.sh" start "$work/mariadb")
 SKORREL_SSHD_PORT=$("$scripts/demo-sshd.sh" start "$work/sshd")
 SKORREL_SSHD_HOSTKEY=$("$scripts/demo-sshd.sh" hostkey "$work/sshd")
+SKORREL_SSHD_KEYS=$("$scripts/demo-sshd.sh" keys "$work/sshd")
+SKORREL_SSHD_LOG=$work/sshd/sshd.log
 { read -r SKORREL_SSHD_USER; read -r SKORREL_SSHD_PASSWORD; } < <("$scripts/demo-sshd.sh" login)
-export SKORREL_MARIADB_PORT SKORREL_SSHD_PORT SKORREL_SSHD_HOSTKEY SKORREL_SSHD_USER SKORREL_SSHD_PASSWORD
+export SKORREL_MARIADB_PORT SKORREL_SSHD_PORT SKORREL_SSHD_HOSTKEY SKORREL_SSHD_KEYS SKORREL_SSHD_LOG SKORREL_SSHD_USER \
+  SKORREL_SSHD_PASSWORD
 
 status=0
 wine "$@" || status=$?
