@@ -28,8 +28,11 @@ echo "listening on 127.0.0.1:$port"
 
 echo "== Starting a local sshd for the plug-in's SSH tunnel"
 ssh_port=$(as_root scripts/demo-sshd.sh start "$records/sshd")
-{ read -r ssh_user; read -r ssh_password; } < <(scripts/demo-sshd.sh login)
+{ read -r ssh_user; read -r _; } < <(scripts/demo-sshd.sh login)
 echo "listening on 127.0.0.1:$ssh_port, host key $(as_root scripts/demo-sshd.sh hostkey "$records/sshd")"
+# The plug-in logs in with a key file; SSH Password is then its passphrase.
+ssh_key=$(as_root scripts/demo-sshd.sh keys "$records/sshd")/ecdsa_pem_locked
+echo "logging in with the key file $ssh_key (passphrase \"key pass\"); the host key is pinned at the first connection"
 
 # The plug-in's listener takes the client library's connections on this port and relays each
 # through sshd to MariaDB; the client library finds it under [kivNormal] in its option file. No
@@ -51,7 +54,8 @@ setting "MySQL SSH" REG_DWORD 1
 setting "SSH Active" REG_DWORD 1
 setting "SSH Server" REG_SZ "127.0.0.1:$ssh_port"
 setting "SSH UserName" REG_SZ "$ssh_user"
-setting "SSH Password" REG_SZ "$ssh_password"
+setting "SSH Password" REG_SZ "key pass"
+setting "SSH Key File" REG_SZ "$(win "$ssh_key")"
 
 # As a user installs it: the plug-in and libssh2.dll side by side in a Plugins folder of their own.
 mkdir "$records/Plugins"
@@ -82,4 +86,5 @@ sleep 1
 echo
 echo "== Rows in tolby.winamp_played, each sent through the tunnel"
 scripts/demo-mysql.sh rows "$database"
-echo "sshd accepted $(as_root grep -c 'Accepted password for' "$records/sshd/sshd.log") tunnel logins"
+echo "sshd accepted $(as_root grep -c 'Accepted publickey for' "$records/sshd/sshd.log") tunnel logins with the key"
+echo "the pinned host key: $(wine reg query "$key" /v "SSH Host Key" 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')"
