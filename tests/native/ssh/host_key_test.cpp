@@ -180,22 +180,15 @@ TEST_F(TunnelTrust, AKeyFileLogsInWithItsPassphraseAndNeverFallsBackToThePasswor
   EXPECT_TRUE(Passes(Listen(sshd, echo_.Target(), locked, "key pass")));
   EXPECT_TRUE(Lines("TSSLLibSSH2.Connect - cannot log in").empty());
 
-  const struct {
-    std::string keyFile;
-    std::string passphrase;
-    std::string line;
-  } failures[] = {
-      {locked, "wrong", "TSSLLibSSH2.Connect - cannot log in with the key file " + locked +
-                            ": the passphrase in SSH Password is wrong (libssh2: "},
-      {plain + ".missing", "", "TSSLLibSSH2.Connect - cannot log in with the key file " + plain +
-                                   ".missing: the file cannot be opened; check the path in SSH Key File (libssh2: "},
-  };
-  for (const auto& failure : failures) {
-    EXPECT_FALSE(Passes(Listen(sshd, echo_.Target(), failure.keyFile, failure.passphrase))) << failure.line;
-    const std::vector<std::string> said = Lines("TSSLLibSSH2.Connect - cannot log in with the key file " + failure.keyFile + ":");
-    ASSERT_EQ(said.size(), 1u) << failure.line;
-    EXPECT_EQ(said[0].substr(0, failure.line.size()), failure.line);
-  }
+  // A wrong passphrase is named as such, and the relay ends without trying anything else.
+  EXPECT_FALSE(Passes(Listen(sshd, echo_.Target(), locked, "wrong")));
+  const std::vector<std::string> said = Lines("TSSLLibSSH2.Connect - cannot log in with the key file ");
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0].rfind("TSSLLibSSH2.Connect - cannot log in with the key file " + locked +
+                              ": the passphrase in SSH Password is wrong (libssh2: ",
+                          0),
+            0u)
+      << said[0];
   // The passphrase never reached the server as a password.
   EXPECT_EQ(sshd.LogText().find("password"), std::string::npos) << sshd.LogText();
 }

@@ -309,13 +309,6 @@ bool EndsWithoutHanging(const std::function<void()>& action, const std::string& 
   return done;
 }
 
-// Sends until the connection fails.
-void SendUntilClosed(socket_t socket) {
-  const std::string chunk(4096, 'x');
-  while (SendSome(socket, chunk.data(), static_cast<int>(chunk.size())) > 0) {
-  }
-}
-
 TEST_F(Tunnel, StoppingIsQuickWhateverTheRelaysAreDoing) {
   LoopbackServer echo(LoopbackServer::Echo());
   FullAcceptQueue unanswered;
@@ -335,19 +328,6 @@ TEST_F(Tunnel, StoppingIsQuickWhateverTheRelaysAreDoing) {
     EXPECT_TRUE(client.ClosedByRelay()) << c.what;
     EXPECT_EQ(tunnel_.Relays().Count(), 0u) << c.what;
   }
-}
-
-TEST_F(Tunnel, AClientThatKeepsSendingIsClosedSoonAfterTheServerRefuses) {
-  const unique_socket client(OpenSocket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  tunnel_.StartListener({"127.0.0.1:1", SshServer::kUser, SshServer::kPassword, "db"});
-  address.sin_port = htons(tunnel_.ListeningPort());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_TRUE(EndsWithoutHanging([&] { SendUntilClosed(client.get()); }, "Closing a client that keeps sending"));
-  EXPECT_TRUE(EndsWithoutHanging([&] { tunnel_.Stop(); }, "Stop afterwards"));
-  EXPECT_EQ(LinesSaying("TThreadSSHProxyClient.Execute - finished"), 1);
 }
 
 TEST_F(Tunnel, ABusyPortIsReportedAndNothingListensElsewhere) {
