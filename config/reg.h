@@ -40,7 +40,8 @@ std::int32_t ReadSettingInteger(SettingsRegistry& registry, const std::string& n
                                 const std::string& section);
 // The stored text up to its first NUL; empty unless the value is a REG_SZ or REG_EXPAND_SZ (which
 // is not expanded).
-std::string ReadSettingString(SettingsRegistry& registry, const std::string& name, const std::string& section);
+std::string ReadSettingString(SettingsRegistry& registry, const std::string& name,
+                              const std::string& section);
 // Both raise ERegistryException "Failed to set data for '<name>'" when the write fails.
 void WriteSettingInteger(SettingsRegistry& registry, const std::string& name, std::int32_t value,
                          const std::string& section);

@@ -19,7 +19,8 @@ Library Library::Load(const std::string& fileName) {
 Library Library::LoadPath(const std::string& path) {
 #ifdef _WIN32
   // Undefined for a bare name, so only here.
-  return Library(reinterpret_cast<void*>(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
+  return Library(
+      reinterpret_cast<void*>(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
 #else
   return Load(path);
 #endif

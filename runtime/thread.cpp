@@ -20,7 +20,9 @@ bool TThread::WaitTerminated(std::chrono::milliseconds limit) {
   return terminateSignal_.wait_for(guard, limit, [this] { return terminated_.load(); });
 }
 
-void TThread::Start() { thread_ = std::thread([this] { Run(); }); }
+void TThread::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void TThread::WaitFor() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();

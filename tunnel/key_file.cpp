@@ -7,7 +7,8 @@ namespace {
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 constexpr const char* kConvert =
-    "convert an RSA key with \"ssh-keygen -p -m PEM -f <key>\", or make a new key with \"ssh-keygen -t ecdsa\"";
+    "convert an RSA key with \"ssh-keygen -p -m PEM -f <key>\", or make a new key with \"ssh-keygen -t "
+    "ecdsa\"";
 
 }  // namespace
 

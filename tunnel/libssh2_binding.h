@@ -67,7 +67,7 @@ constexpr int kErrorHostKeyRefused = -1000;
   X(int, libssh2_session_block_directions, (LIBSSH2_SESSION * session))                                   \
   X(const char*, libssh2_hostkey_hash, (LIBSSH2_SESSION * session, int hash_type))                        \
   X(const char*, libssh2_session_hostkey, (LIBSSH2_SESSION * session, std::size_t * len, int* type))      \
-  X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))      \
+  X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))    \
   X(int, libssh2_userauth_publickey_fromfile_ex,                                                          \
     (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* publickey,   \
      const char* privatekey, const char* passphrase))                                                     \

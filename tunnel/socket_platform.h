@@ -254,7 +254,8 @@ inline int WaitSockets(SocketWait* sockets, std::size_t count, std::int32_t time
 inline int ConnectOutcome(socket_t s) {
   int error = 0;
   socklen_type length = sizeof error;
-  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return SocketLastError();
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+    return SocketLastError();
 #ifdef _WIN32
   return error;
 #else

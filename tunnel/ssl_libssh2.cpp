@@ -123,8 +123,9 @@ bool Offers(const char* methods, std::string_view method) {
 
 // Every prompt of a keyboard-interactive login is answered with the password: PAM's usual single
 // "Password:" prompt among them.
-void AnswerWithPassword(const char*, int, const char*, int, int promptCount, const LIBSSH2_USERAUTH_KBDINT_PROMPT*,
-                        LIBSSH2_USERAUTH_KBDINT_RESPONSE* answers, void** abstract) {
+void AnswerWithPassword(const char*, int, const char*, int, int promptCount,
+                        const LIBSSH2_USERAUTH_KBDINT_PROMPT*, LIBSSH2_USERAUTH_KBDINT_RESPONSE* answers,
+                        void** abstract) {
   const std::string& password = static_cast<TSSLLibSSH2*>(*abstract)->Password;
   auto* out = reinterpret_cast<KbdintAnswer*>(answers);
   for (int i = 0; i < promptCount; ++i) {
@@ -239,7 +240,8 @@ bool TSSLLibSSH2::TrustHostKey(const std::string& offered) {
   try {
     answer = HostKeys->Check(offered);
   } catch (const std::exception& error) {
-    LogDebug(std::string("TSSLLibSSH2.Connect - refused: the host key could not be checked: ") + error.what());
+    LogDebug(std::string("TSSLLibSSH2.Connect - refused: the host key could not be checked: ") +
+             error.what());
     return Fail(ssh2::kErrorHostKeyRefused, "The host key could not be checked");
   }
   switch (answer.verdict) {
@@ -271,13 +273,15 @@ bool TSSLLibSSH2::AuthenticateWithKey() {
     return true;
   std::string advice;
   if (lastErrorCode_ == ssh2::kErrorAuthenticationFailed) {
-    advice = "the server did not accept it: add " + publicKey + " to the user's ~/.ssh/authorized_keys on the server";
+    advice = "the server did not accept it: add " + publicKey +
+             " to the user's ~/.ssh/authorized_keys on the server";
   } else {
     const KeyFileKind kind = ReadKeyFileKind(PrivateKeyFile);
     advice = KeyFileAdvice(kind, !KeyPassword.empty());
     if (!havePublicKey && kind != KeyFileKind::Missing)
-      advice += "; also, " + publicKey + " is missing, and this libssh2 may need it: make it with \"ssh-keygen -y -f " +
-                PrivateKeyFile + "\" > " + PrivateKeyFile + ".pub\"";
+      advice += "; also, " + publicKey +
+                " is missing, and this libssh2 may need it: make it with \"ssh-keygen -y -f " +
+                PrivateKeyFile + " > " + publicKey + "\"";
   }
   LogDebug("TSSLLibSSH2.Connect - cannot log in with the key file " + PrivateKeyFile + ": " + advice +
            " (libssh2: " + lastErrorText_ + ")");
@@ -302,7 +306,8 @@ bool TSSLLibSSH2::Authenticate() {
 
 bool TSSLLibSSH2::OpenChannel() {
   const LibSSH2Entries& api = LibSSH2();
-  const std::string request = SSHChannelType == "direct-tcpip" ? DirectTcpipRequest(SSHChannelArg1, SSHChannelArg2) : "";
+  const std::string request =
+      SSHChannelType == "direct-tcpip" ? DirectTcpipRequest(SSHChannelArg1, SSHChannelArg2) : "";
   channel_.reset(api.libssh2_channel_open_ex(
       session_.get(), SSHChannelType.data(), static_cast<unsigned>(SSHChannelType.size()), kChannelWindow,
       ssh2::kChannelPacketDefault, request.empty() ? nullptr : request.data(),

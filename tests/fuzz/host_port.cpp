@@ -2,11 +2,11 @@
 // accepts has a host without blanks and a port from 1 to 65535, and reads back the same when
 // written out again; a plain name without colons or brackets is always accepted with the default
 // port; a refusal always says why.
+#include "tunnel/host_port.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-#include "tunnel/host_port.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (unsigned char c : parsed->host)
     if (c <= ' ') std::abort();
   const bool v6 = parsed->host.find(':') != std::string::npos;
-  const std::string written = (v6 ? "[" + parsed->host + "]" : parsed->host) + ":" + std::to_string(parsed->port);
+  const std::string written =
+      (v6 ? "[" + parsed->host + "]" : parsed->host) + ":" + std::to_string(parsed->port);
   const std::optional<HostPort> again = ParseHostPort(written, 1, why);
   if (!again || !(*again == *parsed)) std::abort();
   return 0;

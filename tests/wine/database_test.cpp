@@ -88,17 +88,11 @@ TEST_F(DatabaseInPlayer, OnePublishedTrackMakesOneConnectionAndOneEscapedStateme
   // A call with the wrong convention would have brought the player down long before this line.
   const std::vector<std::string> calls = CallsUntil(dir.File("calls.txt"), "mysql_thread_end()");
   const std::vector<std::string> expected = {
-      "mysql_server_init(0)",
-      "mysql_init(null)",
-      "mysql_options(5, 'kivNormal')",
+      "mysql_server_init(0)", "mysql_init(null)", "mysql_options(5, 'kivNormal')",
       "mysql_real_connect('127.0.0.1', 'winamp', 'pw', '', 0, null, 0)",
       // The stand-in lacks mysql_set_character_set, as old libraries do.
-      "mysql_query('SET NAMES utf8mb4')",
-      "mysql_get_host_info()",
-      "mysql_get_server_info()",
-      std::string("mysql_query('") + kStatement + "')",
-      "mysql_free_result(null)",
-      "mysql_close()",
+      "mysql_query('SET NAMES utf8mb4')", "mysql_get_host_info()", "mysql_get_server_info()",
+      std::string("mysql_query('") + kStatement + "')", "mysql_free_result(null)", "mysql_close()",
       "mysql_thread_end()"};
   EXPECT_EQ(calls, expected);
 }

@@ -152,7 +152,8 @@ std::vector<std::string> PluginLog(const std::string& record) {
   return texts;
 }
 
-bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs, std::size_t count) {
+bool WaitForPluginLog(const std::string& record, const std::string& text, DWORD timeoutMs,
+                      std::size_t count) {
   const DWORD start = GetTickCount();
   do {
     if (LinesStartingWith(PluginLog(record), text).size() >= count) return true;

@@ -73,19 +73,20 @@ TEST_F(TunnelTrust, TheFirstKeyIsPinnedAnotherIsRefusedBeforeLoginAndForgettingP
   ASSERT_TRUE(Passes(Listen(first, echo_.Target())));
   EXPECT_EQ(store_->Pinned(), first.HostKey());
   EXPECT_EQ(Lines("TSSLLibSSH2.Connect - pinned"),
-            std::vector<std::string>{"TSSLLibSSH2.Connect - pinned the SSH server's host key " + first.HostKey() +
-                                     ": later connections must offer the same key"});
+            std::vector<std::string>{"TSSLLibSSH2.Connect - pinned the SSH server's host key " +
+                                     first.HostKey() + ": later connections must offer the same key"});
 
   // The same address answered by another server, as a redirected connection would be.
   SshServer impostor;
   EXPECT_FALSE(Passes(Listen(impostor, echo_.Target())));
   EXPECT_FALSE(TriedToLogIn(impostor)) << impostor.LogText();
-  EXPECT_EQ(Lines("TSSLLibSSH2.Connect - refused"),
-            std::vector<std::string>{
-                "TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + impostor.HostKey() +
-                ", but " + first.HostKey() +
-                " is pinned, so nothing was sent. Someone may be listening in between; if the server's key "
-                "really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab and save"});
+  EXPECT_EQ(
+      Lines("TSSLLibSSH2.Connect - refused"),
+      std::vector<std::string>{
+          "TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + impostor.HostKey() +
+          ", but " + first.HostKey() +
+          " is pinned, so nothing was sent. Someone may be listening in between; if the server's key "
+          "really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab and save"});
   ASSERT_TRUE(store_->LastRefusal().has_value());
   EXPECT_EQ(store_->LastRefusal()->offered, impostor.HostKey());
   EXPECT_EQ(store_->Pinned(), first.HostKey());
@@ -137,9 +138,8 @@ TEST_F(TunnelTrust, TwentyFirstConnectionsToTwoKeysBehindOneAddressPinOneAndRefu
   ASSERT_TRUE(pinned == a.HostKey() || pinned == b.HostKey()) << pinned;
   const std::string other = pinned == a.HostKey() ? b.HostKey() : a.HostKey();
   EXPECT_EQ(Lines("TSSLLibSSH2.Connect - pinned").size(), 1u);
-  const int refused = static_cast<int>(Lines("TSSLLibSSH2.Connect - refused: the SSH server offered the host key " +
-                                             other)
-                                           .size());
+  const int refused = static_cast<int>(
+      Lines("TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + other).size());
   EXPECT_EQ(refused, 10);
   EXPECT_EQ(std::count(passed.begin(), passed.end(), 1), 10);
 }
@@ -157,9 +157,10 @@ class Keys {
   // A PEM key, which every libssh2 build reads.
   std::string Make(const std::string& name, const std::string& passphrase) {
     const std::string path = (dir_ / name).string();
-    EXPECT_EQ(RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", "ecdsa", "-m", "PEM", "-N", passphrase, "-f", path})
-                  .status,
-              0);
+    EXPECT_EQ(
+        RunProgram({"/usr/bin/ssh-keygen", "-q", "-t", "ecdsa", "-m", "PEM", "-N", passphrase, "-f", path})
+            .status,
+        0);
     return path;
   }
   static std::string Public(const std::string& key) { return ReadFile(key + ".pub"); }

@@ -75,14 +75,15 @@ void SshServer::Start(const Options& options) {
     throw std::runtime_error("ssh-keygen failed");
   const bool keyLogin = !options.authorizedKeys.empty();
   if (keyLogin) WriteFile(dir_ + "/authorized_keys", options.authorizedKeys);
-  const std::string login =
-      keyLogin ? "UsePAM no\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-                 "PubkeyAuthentication yes\nAuthorizedKeysFile " + dir_ + "/authorized_keys\n"
-      : options.keyboardInteractiveOnly
-          ? "UsePAM yes\nPasswordAuthentication no\nKbdInteractiveAuthentication yes\n"
-            "PubkeyAuthentication no\nAuthorizedKeysFile none\n"
-          : "UsePAM no\nPasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
-            "PubkeyAuthentication no\nAuthorizedKeysFile none\n";
+  const std::string login = keyLogin
+                                ? "UsePAM no\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                                  "PubkeyAuthentication yes\nAuthorizedKeysFile " +
+                                      dir_ + "/authorized_keys\n"
+                            : options.keyboardInteractiveOnly
+                                ? "UsePAM yes\nPasswordAuthentication no\nKbdInteractiveAuthentication yes\n"
+                                  "PubkeyAuthentication no\nAuthorizedKeysFile none\n"
+                                : "UsePAM no\nPasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+                                  "PubkeyAuthentication no\nAuthorizedKeysFile none\n";
 
   // The port was free a moment ago; if someone takes it first sshd dies and we try another.
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -95,9 +96,7 @@ void SshServer::Start(const Options& options) {
                           key +
                           "\n"
                           "PidFile " +
-                          dir_ +
-                          "/sshd.pid\n" +
-                          login +
+                          dir_ + "/sshd.pid\n" + login +
                           "PermitRootLogin no\n"
                           "AllowUsers " +
                           std::string(kUser) +

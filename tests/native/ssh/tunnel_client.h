@@ -53,4 +53,3 @@ class Client {
   }
   unique_socket socket_;
 };
-

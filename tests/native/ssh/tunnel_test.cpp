@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "database/mysql.h"
-#include "full_accept_queue.h"
 #include "database/thread_mysql_updater.h"
 #include "diag/globals.h"
+#include "full_accept_queue.h"
 #include "native/database_doubles.h"
 #include "native/log_platform_double.h"
 #include "native/mariadb/mariadb_server.h"
@@ -207,13 +207,16 @@ TEST_F(Tunnel, ARefusedFieldClosesEachConnectionWithoutReachingOut) {
     const char* line;
   } cases[] = {
       {{"127.0.0.1:70000", SshServer::kUser, SshServer::kPassword, "db"},
-       "refused: the SSH Server setting \"127.0.0.1:70000\" is not a host or host:port (the port is not between 1 "
+       "refused: the SSH Server setting \"127.0.0.1:70000\" is not a host or host:port (the port is not "
+       "between 1 "
        "and 65535); correct it in the SSH or MySQL tab"},
       {{server, SshServer::kUser, SshServer::kPassword, "db:3306x"},
-       "refused: the MySQL Server setting \"db:3306x\" is not a host or host:port (the port is not a number); "
+       "refused: the MySQL Server setting \"db:3306x\" is not a host or host:port (the port is not a "
+       "number); "
        "correct it in the SSH or MySQL tab"},
       {{server, SshServer::kUser, SshServer::kPassword, ""},
-       "refused: the MySQL Server setting \"\" is not a host or host:port (it is empty); correct it in the SSH or "
+       "refused: the MySQL Server setting \"\" is not a host or host:port (it is empty); correct it in the "
+       "SSH or "
        "MySQL tab"},
   };
   for (const auto& c : cases) {
@@ -304,7 +307,8 @@ bool EndsWithoutHanging(const std::function<void()>& action, const std::string& 
   auto ended = std::async(std::launch::async, action);
   const bool done = ended.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
   std::cout << what << ": "
-            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                   .count()
             << " ms\n";
   return done;
 }
@@ -324,7 +328,8 @@ TEST_F(Tunnel, StoppingIsQuickWhateverTheRelaysAreDoing) {
     tunnel_.StartLibrary();
     tunnel_.StartListener({c.sshServer, SshServer::kUser, SshServer::kPassword, echo.Target()});
     Client client(tunnel_.ListeningPort());
-    ASSERT_TRUE(EndsWithoutHanging([&] { tunnel_.Stop(); }, std::string("Stop with a relay ") + c.what)) << c.what;
+    ASSERT_TRUE(EndsWithoutHanging([&] { tunnel_.Stop(); }, std::string("Stop with a relay ") + c.what))
+        << c.what;
     EXPECT_TRUE(client.ClosedByRelay()) << c.what;
     EXPECT_EQ(tunnel_.Relays().Count(), 0u) << c.what;
   }
@@ -366,7 +371,8 @@ TEST_F(Tunnel, TheClientReadsTheServersLastWordsAndAnOrderlyClose) {
   while (WaitSockets(&wait, 1, 20000) > 0 && (n = RecvSome(client.get(), buffer, sizeof buffer)) > 0)
     received.append(buffer, static_cast<std::size_t>(n));
   EXPECT_EQ(received, "Access denied");
-  EXPECT_EQ(n, 0) << "the connection ended with error " << SocketLastError() << " instead of an orderly close";
+  EXPECT_EQ(n, 0) << "the connection ended with error " << SocketLastError()
+                  << " instead of an orderly close";
 }
 
 TEST(TunnelLogin, AServerOfferingOnlyKeyboardInteractiveIsAnsweredWithThePassword) {
@@ -379,7 +385,8 @@ TEST(TunnelLogin, AServerOfferingOnlyKeyboardInteractiveIsAnsweredWithThePasswor
   {
     SSHTunnel tunnel("0");
     tunnel.StartLibrary();
-    tunnel.StartListener({"127.0.0.1:" + pam.PortText(), SshServer::kUser, SshServer::kPassword, echo.Target()});
+    tunnel.StartListener(
+        {"127.0.0.1:" + pam.PortText(), SshServer::kUser, SshServer::kPassword, echo.Target()});
     Client client(tunnel.ListeningPort());
     client.Send("through PAM");
     EXPECT_EQ(client.Receive(11), "through PAM") << pam.LogText();

@@ -292,11 +292,11 @@ TEST_F(TunnelInPlayer, TheFirstHostKeyIsPinnedAnotherIsRefusedBeforeLoginAndForg
   SetString("SSH Host Key", other);
   const std::size_t logged = SshdLogFrom(0).size();
   EXPECT_FALSE(RelayReachesSshd());
-  EXPECT_TRUE(WaitForLog("TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + key + ", but " +
-                         other +
-                         " is pinned, so nothing was sent. Someone may be listening in between; if the server's "
-                         "key really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab "
-                         "and save"));
+  EXPECT_TRUE(WaitForLog(
+      "TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + key + ", but " + other +
+      " is pinned, so nothing was sent. Someone may be listening in between; if the server's "
+      "key really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab "
+      "and save"));
   EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
   const std::string since = SshdLogFrom(logged);
   for (const char* attempt : {"Accepted ", "Failed ", "Postponed "})
@@ -326,8 +326,10 @@ TEST_F(TunnelInPlayer, KeyFilesLogInOrSayWhatToDo) {
       {"rsa_pem", "", nullptr},
       {"rsa_pem_locked", "key pass", nullptr},
       {"ecdsa_pem_locked", "wrong", "the passphrase in SSH Password is wrong"},
-      {"rsa_openssh", "", "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
-      {"ed25519", "", "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
+      {"rsa_openssh", "",
+       "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
+      {"ed25519", "",
+       "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
       {"ecdsa_nopub", "", "is missing, and this libssh2 may need it"},
       {"no_such_key", "", "the file cannot be opened; check the path in SSH Key File"},
   };
