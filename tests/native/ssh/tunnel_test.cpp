@@ -260,6 +260,20 @@ TEST_F(Tunnel, StoppingEndsEveryRelayBeforeItReturns) {
   for (auto& client : clients) EXPECT_TRUE(client->ClosedByRelay());
 }
 
+// libssh2 and the socket library are the process's: a second tunnel that stops (the benchmark
+// runs two) must not end them under the first one's relays.
+TEST_F(Tunnel, AnotherTunnelStoppingLeavesThisOnesRelaysWorking) {
+  LoopbackServer echo(LoopbackServer::Echo());
+  const unsigned short port = Listen(echo.Target());
+  {
+    SSHTunnel other("0");
+    other.StartLibrary();
+  }
+  Client client(port);
+  client.Send("still");
+  EXPECT_EQ(client.Receive(5), "still");
+}
+
 TEST_F(Tunnel, AStoppedListenerFreesItsPortAndLeavesRelaysRunning) {
   LoopbackServer echo(LoopbackServer::Echo());
   const unsigned short port = Listen(echo.Target());
