@@ -49,48 +49,50 @@ constexpr int kErrorHostKeyRefused = -1000;
 }  // namespace ssh2
 
 // Every bound function in binding order: X(return type, name, parameter list).
-#define SKORREL_LIBSSH2_ENTRIES(X)                                                                        \
-  X(int, libssh2_init, (int flags))                                                                       \
-  X(void, libssh2_exit, ())                                                                               \
-  X(const char*, libssh2_version, (int required_version))                                                 \
-  X(LIBSSH2_SESSION*, libssh2_session_init_ex,                                                            \
-    (void* (*alloc)(std::size_t, void**), void (*free)(void*, void**),                                    \
-     void* (*realloc)(void*, std::size_t, void**), void* abstract))                                       \
-  X(int, libssh2_session_free, (LIBSSH2_SESSION * session))                                               \
-  X(int, libssh2_session_handshake, (LIBSSH2_SESSION * session, socket_t sock))                           \
-  X(int, libssh2_session_disconnect_ex,                                                                   \
-    (LIBSSH2_SESSION * session, int reason, const char* description, const char* lang))                   \
-  X(void, libssh2_session_set_blocking, (LIBSSH2_SESSION * session, int blocking))                        \
-  X(void, libssh2_session_set_timeout, (LIBSSH2_SESSION * session, long timeout))                         \
-  X(int, libssh2_session_last_error,                                                                      \
-    (LIBSSH2_SESSION * session, char** errmsg, int* errmsg_len, int want_buf))                            \
-  X(int, libssh2_session_block_directions, (LIBSSH2_SESSION * session))                                   \
-  X(const char*, libssh2_hostkey_hash, (LIBSSH2_SESSION * session, int hash_type))                        \
-  X(const char*, libssh2_session_hostkey, (LIBSSH2_SESSION * session, std::size_t * len, int* type))      \
-  X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))    \
-  X(int, libssh2_userauth_publickey_fromfile_ex,                                                          \
-    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* publickey,   \
-     const char* privatekey, const char* passphrase))                                                     \
-  X(int, libssh2_userauth_password_ex,                                                                    \
-    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* password,    \
-     unsigned int password_len,                                                                           \
-     void (*passwd_change_cb)(LIBSSH2_SESSION * session, char** newpw, int* newpw_len, void** abstract))) \
-  X(char*, libssh2_userauth_list,                                                                         \
-    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len))                         \
-  X(int, libssh2_userauth_keyboard_interactive_ex,                                                        \
-    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len,                          \
-     LibSSH2PromptAnswerer response_callback))                                                            \
-  X(LIBSSH2_CHANNEL*, libssh2_channel_open_ex,                                                            \
-    (LIBSSH2_SESSION * session, const char* channel_type, unsigned int channel_type_len,                  \
-     unsigned int window_size, unsigned int packet_size, const char* message, unsigned int message_len))  \
-  X(libssh2_ssize_t, libssh2_channel_read_ex,                                                             \
-    (LIBSSH2_CHANNEL * channel, int stream_id, char* buf, std::size_t buflen))                            \
-  X(libssh2_ssize_t, libssh2_channel_write_ex,                                                            \
-    (LIBSSH2_CHANNEL * channel, int stream_id, const char* buf, std::size_t buflen))                      \
-  X(int, libssh2_channel_eof, (LIBSSH2_CHANNEL * channel))                                                \
-  X(unsigned long, libssh2_channel_window_read_ex,                                                        \
-    (LIBSSH2_CHANNEL * channel, unsigned long* read_avail, unsigned long* window_size_initial))           \
-  X(int, libssh2_channel_free, (LIBSSH2_CHANNEL * channel))                                               \
+#define SKORREL_LIBSSH2_ENTRIES(X)                                                                         \
+  X(int, libssh2_init, (int flags))                                                                        \
+  X(void, libssh2_exit, ())                                                                                \
+  X(const char*, libssh2_version, (int required_version))                                                  \
+  X(LIBSSH2_SESSION*, libssh2_session_init_ex,                                                             \
+    (void* (*alloc)(std::size_t, void**), void (*free)(void*, void**),                                     \
+     void* (*realloc)(void*, std::size_t, void**), void* abstract))                                        \
+  X(int, libssh2_session_free, (LIBSSH2_SESSION * session))                                                \
+  X(int, libssh2_session_handshake, (LIBSSH2_SESSION * session, socket_t sock))                            \
+  X(int, libssh2_session_disconnect_ex,                                                                    \
+    (LIBSSH2_SESSION * session, int reason, const char* description, const char* lang))                    \
+  X(void, libssh2_session_set_blocking, (LIBSSH2_SESSION * session, int blocking))                         \
+  X(void, libssh2_session_set_timeout, (LIBSSH2_SESSION * session, long timeout))                          \
+  X(int, libssh2_session_last_error,                                                                       \
+    (LIBSSH2_SESSION * session, char** errmsg, int* errmsg_len, int want_buf))                             \
+  X(int, libssh2_session_block_directions, (LIBSSH2_SESSION * session))                                    \
+  X(const char*, libssh2_hostkey_hash, (LIBSSH2_SESSION * session, int hash_type))                         \
+  X(const char*, libssh2_session_hostkey, (LIBSSH2_SESSION * session, std::size_t * len, int* type))       \
+  X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))     \
+  X(int, libssh2_session_supported_algs, (LIBSSH2_SESSION * session, int method_type, const char*** algs)) \
+  X(void, libssh2_free, (LIBSSH2_SESSION * session, void* ptr))                                            \
+  X(int, libssh2_userauth_publickey_fromfile_ex,                                                           \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* publickey,    \
+     const char* privatekey, const char* passphrase))                                                      \
+  X(int, libssh2_userauth_password_ex,                                                                     \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* password,     \
+     unsigned int password_len,                                                                            \
+     void (*passwd_change_cb)(LIBSSH2_SESSION * session, char** newpw, int* newpw_len, void** abstract)))  \
+  X(char*, libssh2_userauth_list,                                                                          \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len))                          \
+  X(int, libssh2_userauth_keyboard_interactive_ex,                                                         \
+    (LIBSSH2_SESSION * session, const char* username, unsigned int username_len,                           \
+     LibSSH2PromptAnswerer response_callback))                                                             \
+  X(LIBSSH2_CHANNEL*, libssh2_channel_open_ex,                                                             \
+    (LIBSSH2_SESSION * session, const char* channel_type, unsigned int channel_type_len,                   \
+     unsigned int window_size, unsigned int packet_size, const char* message, unsigned int message_len))   \
+  X(libssh2_ssize_t, libssh2_channel_read_ex,                                                              \
+    (LIBSSH2_CHANNEL * channel, int stream_id, char* buf, std::size_t buflen))                             \
+  X(libssh2_ssize_t, libssh2_channel_write_ex,                                                             \
+    (LIBSSH2_CHANNEL * channel, int stream_id, const char* buf, std::size_t buflen))                       \
+  X(int, libssh2_channel_eof, (LIBSSH2_CHANNEL * channel))                                                 \
+  X(unsigned long, libssh2_channel_window_read_ex,                                                         \
+    (LIBSSH2_CHANNEL * channel, unsigned long* read_avail, unsigned long* window_size_initial))            \
+  X(int, libssh2_channel_free, (LIBSSH2_CHANNEL * channel))                                                \
   X(void*, libssh2_session_callback_set, (LIBSSH2_SESSION * session, int cbtype, void* callback))
 
 // One entry per bound function, named after it; null until bound.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "diag/globals.h"
 #include "tunnel/key_file.h"
@@ -44,26 +45,31 @@ std::string Base64WithoutPadding(const unsigned char* data, std::size_t size) {
   return text;
 }
 
-// The host key algorithms of a key type, as libssh2 names them.
-const char* HostKeyMethods(const std::string& type) {
-  if (type == "ECDSA") return "ecdsa-sha2-nistp256,ecdsa-sha2-nistp384,ecdsa-sha2-nistp521";
-  if (type == "RSA") return "rsa-sha2-512,rsa-sha2-256,ssh-rsa";
-  if (type == "ED25519") return "ssh-ed25519";
-  if (type == "DSA") return "ssh-dss";
+// The key type, as the pin names it, of a host key algorithm as libssh2 names it.
+std::string HostKeyTypeOf(std::string_view method) {
+  if (method.rfind("ecdsa-", 0) == 0) return "ECDSA";
+  if (method.rfind("ssh-ed25519", 0) == 0) return "ED25519";
+  if (method.rfind("rsa-", 0) == 0 || method.rfind("ssh-rsa", 0) == 0) return "RSA";
+  if (method.rfind("ssh-dss", 0) == 0) return "DSA";
   return "";
 }
 
-// The pinned type's algorithms first, then every other one: libssh2 drops what it does not know,
-// and a server that has the pinned type is asked for that one whatever either side's default
-// order, so a new library version does not look like a new key.
-std::string PreferredHostKeyMethods(const std::string& pinnedType) {
-  std::string methods = HostKeyMethods(pinnedType);
-  for (const char* type : {"ED25519", "ECDSA", "RSA", "DSA"}) {
-    if (type == pinnedType) continue;
-    if (!methods.empty()) methods += ',';
-    methods += HostKeyMethods(type);
-  }
-  return methods;
+// The library's own host key algorithms with the pinned type's moved to the front, so that a
+// server that has that type is asked for it whatever either side's default order: a new library
+// version does not look like a new key. Only what the library supports is named (some versions
+// mishandle a list they must strip). Empty when the library does not say.
+std::string PreferredHostKeyMethods(LIBSSH2_SESSION* session, const std::string& pinnedType) {
+  const LibSSH2Entries& api = LibSSH2();
+  const char** supported = nullptr;
+  const int count = api.libssh2_session_supported_algs(session, ssh2::kMethodHostkey, &supported);
+  if (count <= 0 || !supported) return "";
+  std::vector<std::string> methods(supported, supported + count);
+  api.libssh2_free(session, static_cast<void*>(supported));
+  std::stable_partition(methods.begin(), methods.end(),
+                        [&](const std::string& method) { return HostKeyTypeOf(method) == pinnedType; });
+  std::string list;
+  for (const std::string& method : methods) list += (list.empty() ? "" : ",") + method;
+  return list;
 }
 
 // The key kind as ssh-keygen names it.
@@ -211,9 +217,10 @@ bool TSSLLibSSH2::Connect() {
     return false;
   };
   if (HostKeys) {
-    if (const std::string pinned = HostKeys->Pinned(); !pinned.empty())
-      api.libssh2_session_method_pref(session, ssh2::kMethodHostkey,
-                                      PreferredHostKeyMethods(HostKeyType(pinned)).c_str());
+    if (const std::string pinned = HostKeys->Pinned(); !pinned.empty()) {
+      const std::string methods = PreferredHostKeyMethods(session, HostKeyType(pinned));
+      if (!methods.empty()) api.libssh2_session_method_pref(session, ssh2::kMethodHostkey, methods.c_str());
+    }
   }
   if (!RecordStatus(api.libssh2_session_handshake(session, socket))) return abandon();
 
