@@ -60,18 +60,28 @@ class Expansion {
   // Every occurrence of tag in the template's text, in any letter case, becomes value.
   void Replace(std::string_view tag, const std::string& value) {
     std::vector<Piece> next;
+    // An empty value leaves the template's text on either side joined, as replacing in one string
+    // would, so a later tag may be found across it.
+    const auto add = [&next](Piece piece) {
+      if (piece.value && piece.text.empty()) return;
+      if (!piece.value && !next.empty() && !next.back().value) {
+        next.back().text += piece.text;
+        return;
+      }
+      next.push_back(std::move(piece));
+    };
     for (Piece& piece : pieces_) {
       if (piece.value) {
-        next.push_back(std::move(piece));
+        add(std::move(piece));
         continue;
       }
       std::size_t from = 0;
       for (std::size_t at; (at = FindText(piece.text, tag, from)) != std::string::npos;
            from = at + tag.size()) {
-        next.push_back({piece.text.substr(from, at - from), false});
-        next.push_back({value, true});
+        add({piece.text.substr(from, at - from), false});
+        add({value, true});
       }
-      next.push_back({piece.text.substr(from), false});
+      add({piece.text.substr(from), false});
     }
     pieces_ = std::move(next);
   }
