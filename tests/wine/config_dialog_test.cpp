@@ -199,13 +199,23 @@ class SettingsDialog : public ::testing::Test {
     SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
   }
   // Keys posted to the focused control pass through the dialog's own message loop, as typing does.
+  // Enter's character is made by the loop's TranslateMessage and queued behind keys posted
+  // already, so the rest is typed only once the line break shows.
   void Type(FormControl id, const std::string& keys) {
     SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     for (char c : keys) {
-      if (c == '\n')
-        PostMessageA(Control(id), WM_KEYDOWN, VK_RETURN, 0x001C0001);
-      else
+      if (c != '\n') {
         PostMessageA(Control(id), WM_CHAR, static_cast<unsigned char>(c), 1);
+        continue;
+      }
+      const std::string before = TextOf(Control(id));
+      const auto breaks = std::count(before.begin(), before.end(), '\n');
+      PostMessageA(Control(id), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+      for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
+        const std::string text = TextOf(Control(id));
+        if (std::count(text.begin(), text.end(), '\n') > breaks) break;
+        Sleep(10);
+      }
     }
   }
   void Click(FormControl id) { SendMessageA(Control(id), BM_CLICK, 0, 0); }
@@ -319,6 +329,7 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"SSH Server", "1:ssh.example:2222" + nul},
       {"SSH UserName", "1:tunnel" + nul},
       {"SSH Password", "1:s e c" + nul},
+      {"SSH Key File", "1:" + nul},
   };
   auto stored = StoredSettings();
   stored.erase("CSDebug");
