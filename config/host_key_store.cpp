@@ -5,7 +5,9 @@
 HostKeyStore::HostKeyStore(SettingsRegistry& registry, Clock clock)
     : registry_(registry), clock_(std::move(clock)) {}
 
-std::string HostKeyStore::ReadLocked() { return ReadSettingString(registry_, kSSHHostKeyValue, kSettingsSection); }
+std::string HostKeyStore::ReadLocked() {
+  return ReadSettingString(registry_, kSSHHostKeyValue, kSettingsSection);
+}
 
 std::string HostKeyStore::Pinned() {
   std::lock_guard<std::mutex> guard(lock_);

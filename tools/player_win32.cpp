@@ -57,6 +57,8 @@ struct Entry {
 };
 
 std::vector<Entry> playlist;
+// The entry "play" last announced; request 105 answers for it.
+long current = -1;
 LRESULT version = kFirstWideVersion;
 FILE* outFile = nullptr;
 HWND mainWindow = nullptr;
@@ -151,6 +153,15 @@ LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
       }
       Out("request 3026 %s|%s -> (unknown)", file.c_str(), name.c_str());
       return 0;
+    }
+    case kIpcGetOutputTime: {
+      // A track always plays 1.5 s in; its length is its "length" tag in seconds, else unknown.
+      const std::string* length = current >= 0 && current < static_cast<long>(playlist.size())
+                                      ? FindTag(playlist[current].file, "length")
+                                      : nullptr;
+      const LRESULT answer = wParam == 0 ? 1500 : length ? std::atol(length->c_str()) : -1;
+      Out("request 105 %u -> %ld", static_cast<unsigned>(wParam), static_cast<long>(answer));
+      return answer;
     }
     case 260:
       Out("request 260 %u", static_cast<unsigned>(wParam));
@@ -294,6 +305,7 @@ class Session {
     if (verb == "play") {
       long index = 0, times = 1, interval = 0;
       words >> index >> times >> interval;
+      current = index;
       for (long i = 0; i < times; ++i) {
         if (i > 0) Pump(static_cast<DWORD>(interval));
         LARGE_INTEGER before, after;
