@@ -1,7 +1,7 @@
 // Stand-in for Discord's local RPC: a pipe server on \\.\pipe\discord-ipc-0 that records every
-// frame it receives as "discord: op=N JSON" in RECORD, answers the handshake with READY (or, for
-// the client ID given after --refuse, with a close frame), answers each command, and sends a ping
-// after READY so the client's pong shows up too.
+// frame it receives as "discord: op=N JSON" in RECORD ("-" for standard output), answers the handshake with
+// READY (or, for the client ID given after --refuse, with a close frame), answers each command, and sends a
+// ping after READY so the client's pong shows up too.
 //   discord_standin.exe RECORD [--refuse CLIENT_ID]
 #include <windows.h>
 
@@ -74,7 +74,7 @@ void Serve(HANDLE pipe, const std::string& refused) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  record = std::fopen(argv[1], "a");
+  record = std::string(argv[1]) == "-" ? stdout : std::fopen(argv[1], "a");
   if (!record) return 2;
   const std::string refused = argc >= 4 && std::string(argv[2]) == "--refuse" ? argv[3] : "";
   for (;;) {

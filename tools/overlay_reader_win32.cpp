@@ -1,6 +1,6 @@
 // Stand-in for a stream overlay: polls FILE every millisecond, as overlays read it, and records in
-// RECORD each text it sees that differs from the one before, "overlay: TEXT", or "overlay:
-// missing" when the file could not be opened after it had been read once.
+// RECORD ("-" for standard output) each text it sees that differs from the one before, "overlay: TEXT", or
+// "overlay: missing" when the file could not be opened after it had been read once.
 //   overlay_reader.exe FILE RECORD
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
-  FILE* record = std::fopen(argv[2], "a");
+  FILE* record = std::string(argv[2]) == "-" ? stdout : std::fopen(argv[2], "a");
   if (!record) return 2;
   std::string last;
   bool seen = false;

@@ -23,6 +23,8 @@
 // it still run. WM_CLOSE to the main window quits too, as closing the real player does, whatever
 // runs at the time: a test posts it while the plug-in's dialog is open.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cctype>
@@ -108,6 +110,20 @@ bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
+
+// The threads of this process, so a test sees whether the plug-in left one running.
+int ThreadCount() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+int threadsBeforeLoad = 0;
 
 // The value of a tag of the file (UTF-8), or nothing.
 const std::string* FindTag(const std::string& file, const std::string& name) {
@@ -372,6 +388,7 @@ class Session {
         CurrentProc(playlistWindow) == PlaylistProc);
     FreeLibrary(module_);
     Out("unloaded");
+    Out("threads %d, %d before loading the plug-in", ThreadCount(), threadsBeforeLoad);
     quit_ = true;
   }
 
@@ -418,6 +435,7 @@ int main(int argc, char** argv) {
   mainWindow = CreateTopLevelWindow("Winamp v1.x", "Winamp", MainProc);
   playlistWindow = CreateTopLevelWindow("Winamp PE", "Winamp Playlist Editor", PlaylistProc);
 
+  threadsBeforeLoad = ThreadCount();
   HMODULE module = LoadLibraryA(pluginPath);
   if (!module) {
     Out("load failed %lu", GetLastError());

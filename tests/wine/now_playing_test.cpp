@@ -146,7 +146,42 @@ TEST_F(NowPlaying, DiscordShowsTheTrackAndPauseAndQuitClearIt) {
             200000);
   // Quit's clear is last.
   EXPECT_FALSE(commands.back()["args"].contains("activity"));
+  // Quit closed the pipe (the stand-in saw the client go) and left no thread behind.
+  const std::vector<std::string> out = ReadLines(dir.File("player.out"));
+  const std::vector<std::string> threads = LinesStartingWith(out, "threads ");
+  ASSERT_EQ(threads.size(), 1u);
+  const int after = std::stoi(threads[0].substr(8)),
+            before = std::stoi(threads[0].substr(threads[0].find(", ") + 2));
+  EXPECT_EQ(after, before);
   EXPECT_NE(commands.front()["nonce"], commands.back()["nonce"]);
+}
+
+// Discord killed mid-session and started again is found at a later track.
+TEST_F(NowPlaying, DiscordRestartedIsFoundAgainAtALaterTrack) {
+  SetDword("Discord Active", 1);
+  SetString("Discord Application ID", "1234567890");
+  auto discordStandin = Discord();
+  ASSERT_EQ(RecordLines(discord, "discord: listening", 1).size(), 1u);
+  Go again;
+  const auto player = StartPlayer(dir, "C:\\Music\\a.mp3\n  title=First\nC:\\Music\\b.mp3\n  title=Second\n",
+                                  "play 0\nwaitevent " + go.Name() + " 20000\nplay 1\nwaitevent " +
+                                      again.Name() + " 20000\nplay 0\nquit\n");
+  ASSERT_EQ(RecordLines(discord, "discord: op=1", 1, 20000).size(), 1u);
+  discordStandin.reset();
+  go.Set();
+  discordStandin = Discord();
+  ASSERT_EQ(RecordLines(discord, "discord: listening", 2).size(), 2u);
+  again.Set();
+  EXPECT_EQ(player->Wait(30000), 0);
+  int handshakes = 0;
+  std::string lastTitle;
+  for (const auto& [opcode, message] : Frames()) {
+    handshakes += opcode == 0;
+    if (opcode == 1 && message["args"].contains("activity"))
+      lastTitle = message["args"]["activity"]["details"];
+  }
+  EXPECT_EQ(handshakes, 2);
+  EXPECT_EQ(lastTitle, "First");
 }
 
 TEST_F(NowPlaying, ARefusedApplicationIdIsLoggedWithDiscordsMessage) {
