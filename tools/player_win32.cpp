@@ -18,7 +18,7 @@
 //   waitevent NAME MS     waits until the named event is set (a test sets it)
 //   waitunload MS         waits until the plug-in's module is unmapped, after quit
 // With PREFIX, config saves a picture of each tab of the plug-in's dialog as PREFIX1.bmp to
-// PREFIX5.bmp and closes it.
+// PREFIX6.bmp and closes it.
 // Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
 // it still run. WM_CLOSE to the main window quits too, as closing the real player does, whatever
 // runs at the time: a test posts it while the plug-in's dialog is open.
