@@ -203,7 +203,7 @@ TEST_F(ModuleLife, InitAndQuitRunTheirStepsInOrder) {
   Calls quit = {"registry save"};
   quit.insert(quit.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
   EXPECT_EQ(QuitSteps(), quit);
-  EXPECT_EQ(platform.registry.writes.size(), 20u);
+  EXPECT_EQ(platform.registry.writes.size(), 26u);
 }
 
 TEST_F(ModuleLife, AFailingStepFailsInitAndKeepsTheStepsBeforeIt) {

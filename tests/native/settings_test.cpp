@@ -1,6 +1,7 @@
+#include "config/settings.h"
+
 #include <gtest/gtest.h>
 
-#include "config/settings.h"
 #include "fake_registry.h"
 
 namespace {
@@ -27,11 +28,18 @@ TEST(LoadSettings, AnEmptyKeyGivesTheDefaults) {
   EXPECT_FALSE(s.MySQLActive);
   EXPECT_FALSE(s.MySQLSSH);
   EXPECT_FALSE(s.SSHActive);
+  // The newer destinations stay off for a user who never saw them.
+  EXPECT_FALSE(s.FileActive);
+  EXPECT_TRUE(s.FileClear);
+  EXPECT_FALSE(s.DiscordActive);
+  EXPECT_EQ(s.FilePath, "%APPDATA%\\Skorrel\\nowplaying.txt");
+  EXPECT_EQ(s.FileFormat, "%artist% - %title%");
   EXPECT_EQ(s.mIRCDDEName, "mIRC");
   EXPECT_EQ(s.mIRCDDECommand, "/ame is listening to %artist% - %title%");
   EXPECT_EQ(s.MSNFormat, "%artist% - %title%");
   EXPECT_EQ(s.IgnoreExtList, "avi,mpg,mpeg,wmv");
-  EXPECT_EQ(s.MySQLCommand, "insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')");
+  EXPECT_EQ(s.MySQLCommand,
+            "insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')");
   EXPECT_EQ(s.MySQLServer, "");
   EXPECT_EQ(s.SSHServer, "");
 }
@@ -55,9 +63,9 @@ TEST(LoadSettings, NonZeroRuleAgainstExactlyOneRule) {
 
 TEST(LoadSettings, ValuesOfTheWrongTypeReadAsMissing) {
   FakeRegistry registry;
-  registry.SetString("SSH Active", "1");    // a string where a number belongs: off
-  registry.SetString("Ignore Exts", "0");   // likewise, but missing means on
-  registry.SetDword("MSN Format", 7);       // a number where a text belongs: the default
+  registry.SetString("SSH Active", "1");   // a string where a number belongs: off
+  registry.SetString("Ignore Exts", "0");  // likewise, but missing means on
+  registry.SetDword("MSN Format", 7);      // a number where a text belongs: the default
   registry.values["Global\\MySQL Server"] = {kRegBinary, "host"};
   registry.values["Global\\MySQL Active"] = {kRegDword, "\x01"};  // too short to be a DWORD
   const PluginSettings s = Load(registry);
@@ -96,11 +104,19 @@ TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
   LoadSettings(registry, settings);
   settings.MySQLServer = "";
   SaveSettings(registry, settings, [] {});
-  const std::vector<std::string> order{
-      "mIRC Active", "mIRC DDE Name", "mIRC DDE Command", "MSN Active",    "MSN Clear",
-      "MSN Default Format", "MSN Format", "Ignore Exts", "Ignore Ext List", "MySQL Active",
-      "MySQL Server", "MySQL UserName", "MySQL Password", "MySQL Command", "MySQL SSH",
-      "SSH Active", "SSH Server", "SSH UserName", "SSH Password", "SSH Key File"};
+  const std::vector<std::string> order{"mIRC Active",      "mIRC DDE Name",
+                                       "mIRC DDE Command", "MSN Active",
+                                       "MSN Clear",        "MSN Default Format",
+                                       "MSN Format",       "Ignore Exts",
+                                       "Ignore Ext List",  "MySQL Active",
+                                       "MySQL Server",     "MySQL UserName",
+                                       "MySQL Password",   "MySQL Command",
+                                       "MySQL SSH",        "SSH Active",
+                                       "SSH Server",       "SSH UserName",
+                                       "SSH Password",     "SSH Key File",
+                                       "File Active",      "File Path",
+                                       "File Format",      "File Clear",
+                                       "Discord Active",   "Discord Application ID"};
   EXPECT_EQ(registry.writes, order);
   EXPECT_EQ(registry.Get("mIRC Active")->type, kRegDword);
   EXPECT_EQ(registry.Get("mIRC Active")->data, std::string("\x01\0\0\0", 4));
