@@ -95,6 +95,7 @@ void DiscordPresence::Clear() { Update(nullptr, std::nullopt, false); }
 
 void DiscordPresence::Update(const std::string* clientId, const std::optional<DiscordActivity>& activity,
                              bool connect) {
+  bool wake = false;
   {
     const std::lock_guard<std::mutex> hold(lock_);
     if (clientId) wanted_.clientId = *clientId;
@@ -102,11 +103,14 @@ void DiscordPresence::Update(const std::string* clientId, const std::optional<Di
     ++wanted_.version;
     wanted_.connect = wanted_.connect || connect;
     wanted_.stopping = false;
+    // A worker that has not yet looked since its last wake sees this anyway: one wake (a call into
+    // the system) per look, however fast the tracks change.
+    wake = std::exchange(wanted_.looked, false);
   }
   // A clear before anything was shown needs no worker.
   if (!thread_.joinable() && !connect) return;
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-  pipes_.Wake();
+  if (wake) pipes_.Wake();
 }
 
 void DiscordPresence::Stop() {
@@ -143,6 +147,7 @@ void DiscordPresence::Serve() {
       const std::lock_guard<std::mutex> hold(lock_);
       now = wanted_;
       wanted_.connect = false;
+      wanted_.looked = true;
     }
     if (now.stopping) {
       // The last presence (the clear of quit) goes out without waiting for the answer.

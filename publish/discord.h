@@ -80,6 +80,7 @@ class DiscordPresence {
     std::uint64_t version = 0;
     bool connect = false;
     bool stopping = false;
+    bool looked = true;  // the worker has read these since the last wake
   };
   void Update(const std::string* clientId, const std::optional<DiscordActivity>& activity, bool connect);
   void Run() noexcept;

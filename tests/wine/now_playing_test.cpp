@@ -190,9 +190,13 @@ TEST_F(NowPlaying, ARefusedApplicationIdIsLoggedWithDiscordsMessage) {
   SetString("Discord Application ID", "42");
   const auto discordStandin = Discord(" --refuse 42");
   ASSERT_EQ(RecordLines(discord, "discord: listening", 1).size(), 1u);
-  EXPECT_EQ(RunPlayer(dir, "C:\\Music\\a.mp3\n", "play 0\nquit\n").exitCode, 0);
+  // Quit waits for the answer: a quit during the handshake would end the worker before it.
+  const auto player =
+      StartPlayer(dir, "C:\\Music\\a.mp3\n", "play 0\nwaitevent " + go.Name() + " 20000\nquit\n");
   EXPECT_TRUE(
       WaitForPluginLog(log, "Discord: Discord closed the connection (code 4000: Invalid Client ID)", 20000));
+  go.Set();
+  EXPECT_EQ(player->Wait(30000), 0);
 }
 
 }  // namespace
