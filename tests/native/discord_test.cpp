@@ -2,37 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
 #include <string>
 
 namespace {
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
+
 TEST(DiscordText, KeepsTwoTo128UnitsAndCutsOnlyOnACharacterBoundary) {
-  const std::string kana = "\xe3\x81\x82";      // one unit, three bytes
-  const std::string note = "\xf0\x9f\x8e\xb5";  // two units, four bytes
-  struct Case {
-    std::string in, out;
-  } cases[] = {
+  const std::string kana = "\xe3\x81\x82", note = "\xf0\x9f\x8e\xb5";  // one UTF-16 unit, and two
+  const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {"x", ""},
       {kana, ""},
-      {"xy", "xy"},
       {note, note},
-      {std::string(200, 'a'), std::string(128, 'a')},
-      {[&] {
-         std::string s;
-         for (int i = 0; i < 130; ++i) s += kana;
-         return s;
-       }(),
-       [&] {
-         std::string s;
-         for (int i = 0; i < 128; ++i) s += kana;
-         return s;
-       }()},
-      // The emoji would be units 128 and 129: it goes whole.
-      {std::string(127, 'a') + note, std::string(127, 'a')},
+      {"xy", "xy"},
+      {Repeat("a", 200), Repeat("a", 128)},
+      {Repeat(kana, 130), Repeat(kana, 128)},
+      {Repeat("a", 127) + note, Repeat("a", 127)},  // the emoji would be units 128 and 129
   };
-  for (const Case& c : cases) EXPECT_EQ(DiscordText(c.in), c.out) << c.in.size();
+  for (const auto& [in, out] : cases) EXPECT_EQ(DiscordText(in), out) << in.size();
 }
 
 TEST(DiscordFrame, RoundTripsAndWaitsForAWholeFrame) {
@@ -42,21 +34,10 @@ TEST(DiscordFrame, RoundTripsAndWaitsForAWholeFrame) {
   DiscordFrame frame;
   EXPECT_FALSE(DecodeDiscordFrame(part, frame));
   ASSERT_TRUE(DecodeDiscordFrame(buffer, frame));
-  EXPECT_EQ(frame.opcode, kPing);
   EXPECT_EQ(frame.json, "{\"a\":1}");
   ASSERT_TRUE(DecodeDiscordFrame(buffer, frame));
-  EXPECT_EQ(frame.json, "{}");
+  EXPECT_EQ(frame.opcode, kFrame);
   EXPECT_TRUE(buffer.empty());
-}
-
-TEST(DiscordSetActivity, LeavesOutAnUnknownEndAShortTextAndTheWholeActivityToClear) {
-  DiscordActivity activity{"T", "Artist", 5000, std::nullopt};
-  const auto shown = nlohmann::json::parse(DiscordSetActivity(7, activity, "n1"));
-  EXPECT_EQ(shown["args"],
-            nlohmann::json::parse(
-                R"({"pid":7,"activity":{"type":2,"state":"Artist","timestamps":{"start":5000}}})"));
-  const auto cleared = nlohmann::json::parse(DiscordSetActivity(7, std::nullopt, "n2"));
-  EXPECT_EQ(cleared, nlohmann::json::parse(R"({"cmd":"SET_ACTIVITY","args":{"pid":7},"nonce":"n2"})"));
 }
 
 }  // namespace

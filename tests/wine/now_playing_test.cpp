@@ -32,6 +32,10 @@ class NowPlaying : public ::testing::Test {
     return std::make_unique<ChildProcess>("\"" + BinDir() + "\\overlay_reader.exe\" \"" + file + "\" \"" +
                                           overlay + "\"");
   }
+  void UseDiscord(const std::string& id) {
+    SetDword("Discord Active", 1);
+    SetString("Discord Application ID", id);
+  }
   std::unique_ptr<ChildProcess> Discord(const std::string& extra = "") {
     return std::make_unique<ChildProcess>("\"" + BinDir() + "\\discord_standin.exe\" \"" + discord + "\"" +
                                           extra);
@@ -88,10 +92,9 @@ TEST_F(NowPlaying, AReaderNeverSeesATornOrMissingFile) {
   const auto reader = Reader(file);
   EXPECT_EQ(RunPlayer(dir, playlist, script).exitCode, 0);
   const std::string last = "overlay: Artist 199 | " + std::string(2000, 'x') + " | Artist 199";
-  std::vector<std::string> seen = RecordLines(overlay, "overlay:", 1, 1000);
+  std::vector<std::string> seen;
   for (DWORD waited = 0; (seen.empty() || seen.back() != last) && waited < 20000; waited += 1000)
     seen = RecordLines(overlay, "overlay:", seen.size() + 1, 1000);
-  ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), last);
   const std::regex whole("overlay: Artist (\\d+) \\| x{2000} \\| Artist \\1");
   for (const std::string& line : seen) EXPECT_TRUE(std::regex_match(line, whole)) << line.substr(0, 60);
@@ -110,8 +113,7 @@ TEST_F(NowPlaying, AnUnwritablePathIsLoggedOnceNotPerTrack) {
 // Discord started after the player is found at the next track; the presence is checked field by
 // field; pause clears and resume shows it again; the ping is answered; quit clears.
 TEST_F(NowPlaying, DiscordShowsTheTrackAndPauseAndQuitClearIt) {
-  SetDword("Discord Active", 1);
-  SetString("Discord Application ID", "1234567890");
+  UseDiscord("1234567890");
   const auto player = StartPlayer(
       dir, "C:\\Music\\first.mp3\nC:\\Music\\a.mp3\n  artist=Artist\n  title=Song\n  length=200\n",
       "play 0\nwaitevent " + go.Name() + " 20000\nplay 1\npause\npause\nquit\n");
@@ -158,8 +160,7 @@ TEST_F(NowPlaying, DiscordShowsTheTrackAndPauseAndQuitClearIt) {
 
 // Discord killed mid-session and started again is found at a later track.
 TEST_F(NowPlaying, DiscordRestartedIsFoundAgainAtALaterTrack) {
-  SetDword("Discord Active", 1);
-  SetString("Discord Application ID", "1234567890");
+  UseDiscord("1234567890");
   auto discordStandin = Discord();
   ASSERT_EQ(RecordLines(discord, "discord: listening", 1).size(), 1u);
   Go again;
@@ -186,8 +187,7 @@ TEST_F(NowPlaying, DiscordRestartedIsFoundAgainAtALaterTrack) {
 
 TEST_F(NowPlaying, ARefusedApplicationIdIsLoggedWithDiscordsMessage) {
   LogTo(log);
-  SetDword("Discord Active", 1);
-  SetString("Discord Application ID", "42");
+  UseDiscord("42");
   const auto discordStandin = Discord(" --refuse 42");
   ASSERT_EQ(RecordLines(discord, "discord: listening", 1).size(), 1u);
   // Quit waits for the answer: a quit during the handshake would end the worker before it.
