@@ -155,15 +155,14 @@ void DiscordPresence::Serve() {
       return;
     }
     if (!pipe) {
-      // Only a new track tries again, so a missing Discord never makes a busy loop.
+      // Only a new track tries again, so a missing Discord never makes a busy loop. After a try
+      // the wanted state is read again: a stop may have ended the handshake.
       if (now.connect && !now.clientId.empty()) {
         pipe = Connect(now.clientId);
         inFlight_.clear();
         sent = 0;
-      }
-      if (!pipe) {
+      } else {
         pipes_.WaitForWake();
-        continue;
       }
       continue;
     }
