@@ -23,4 +23,12 @@ run() {
     tr -d '\r' | grep '^timing'
 }
 echo "mIRC off, no messenger:           $(run 0)"
+# The now-playing file and Discord on (Discord not running), mIRC off.
+wine reg add "$key" /v "File Active" /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$key" /v "File Path" /t REG_SZ /d "$(winepath -w "$work")\\np.txt" /f >/dev/null 2>&1
+wine reg add "$key" /v "Discord Active" /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wine reg add "$key" /v "Discord Application ID" /t REG_SZ /d 1234 /f >/dev/null 2>&1
+echo "file and Discord on, mIRC off:    $(run 0)"
+wine reg add "$key" /v "File Active" /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wine reg add "$key" /v "Discord Active" /t REG_DWORD /d 0 /f >/dev/null 2>&1
 echo "mIRC on but absent, no messenger: $(run 1)"

@@ -1,6 +1,7 @@
 #include "config/config_form_win32.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 
 #include <iterator>
@@ -94,6 +95,18 @@ constexpr ControlLayout kMiscControls[] = {
     {chkIgnore, Kind::Check, 8, 16, 233, 17, "Ignore file extensions: (comma separated list)"},
     {memExt, Kind::Memo, 8, 40, 305, 57, "avi,mpg,mpeg,wmv"},
 };
+constexpr ControlLayout kNowPlayingControls[] = {
+    {chkFileActive, Kind::Check, 8, 16, 233, 17, "Write the track to a file (for overlays)"},
+    {kStatic, Kind::Label, 8, 40, 30, 13, "File:"},
+    {txtFilePath, Kind::Edit, 56, 36, 184, 21, ""},
+    {btnFileBrowse, Kind::Push, 244, 35, 71, 23, "&Browse..."},
+    {kStatic, Kind::Label, 8, 64, 40, 13, "Format:"},
+    {txtFileFormat, Kind::Edit, 56, 60, 259, 21, "%artist% - %title%"},
+    {chkFileClear, Kind::Check, 8, 86, 280, 17, "Empty the file on pause, stop and end of track"},
+    {chkDiscordActive, Kind::Check, 8, 120, 233, 17, "Show the track in Discord"},
+    {kStatic, Kind::Label, 8, 144, 80, 13, "Application ID:"},
+    {txtDiscordApplicationID, Kind::Edit, 96, 140, 219, 21, ""},
+};
 
 struct PageLayout {
   const char* tab;
@@ -108,6 +121,7 @@ constexpr PageLayout kPages[] = {
     {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
     {"MySQL", " MySQL database linkup ", 204, std::begin(kMySqlControls), std::end(kMySqlControls)},
     {"SSH", " SSH tunneling ", 190, std::begin(kSshControls), std::end(kSshControls)},
+    {"Now playing", " Now playing ", 172, std::begin(kNowPlayingControls), std::end(kNowPlayingControls)},
     {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
 };
 
@@ -119,9 +133,8 @@ constexpr bool EverySettingControlIsLaidOutOnceAsItsKind() {
     for (const PageLayout& page : kPages)
       for (const ControlLayout* item = page.begin; item != page.end; ++item) {
         if (item->id != row.control) continue;
-        const bool holdsText =
-            item->kind == Kind::Edit || item->kind == Kind::ReadOnly || item->kind == Kind::Password ||
-            item->kind == Kind::Memo;
+        const bool holdsText = item->kind == Kind::Edit || item->kind == Kind::ReadOnly ||
+                               item->kind == Kind::Password || item->kind == Kind::Memo;
         if (row.flag ? item->kind != Kind::Check : !holdsText) return false;
         ++laidOut;
       }
@@ -237,6 +250,24 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     }
   }
 
+  // The chosen file replaces the typed path; a cancelled choice leaves it as it was.
+  void BrowseFilePath() {
+    std::wstring chosen(MAX_PATH, L'\0');
+    const std::wstring typed = Wide(Text(txtFilePath));
+    if (typed.size() < chosen.size()) typed.copy(chosen.data(), typed.size());
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = dialog_;
+    dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files\0*.*\0";
+    dialog.lpstrFile = chosen.data();
+    dialog.nMaxFile = static_cast<DWORD>(chosen.size());
+    dialog.lpstrDefExt = L"txt";
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
+    if (!GetSaveFileNameW(&dialog)) return;
+    chosen.resize(chosen.find(L'\0'));
+    SetText(txtFilePath, Utf8(chosen));
+  }
+
   INT_PTR Command(int id, int code) {
     switch (id) {
       case btnSave:
@@ -251,6 +282,9 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         return TRUE;
       case btnSSHForget:
         if (code == BN_CLICKED) form_.btnSSHForgetClick();
+        return TRUE;
+      case btnFileBrowse:
+        if (code == BN_CLICKED) BrowseFilePath();
         return TRUE;
       case kHelpLink:
       case kMailLink:

@@ -11,7 +11,8 @@ std::int32_t ReadSettingInteger(SettingsRegistry& registry, const std::string& n
   return result;
 }
 
-std::string ReadSettingString(SettingsRegistry& registry, const std::string& name, const std::string& section) {
+std::string ReadSettingString(SettingsRegistry& registry, const std::string& name,
+                              const std::string& section) {
   std::optional<RegistryValue> value = registry.Read(section, name);
   if (!value || (value->type != kRegSz && value->type != kRegExpandSz)) return {};
   return value->data.substr(0, value->data.find('\0'));

@@ -31,6 +31,12 @@ struct PluginSettings {
   std::string SSHKeyFile;
   // Shown by the dialog, written only by the host key store.
   std::string SSHHostKey;
+  bool FileActive = false;
+  std::string FilePath;
+  std::string FileFormat;
+  bool FileClear = true;
+  bool DiscordActive = false;
+  std::string DiscordApplicationID;
 };
 
 // The dialog's controls that hold a setting, by their identifier in the window. Every one before
@@ -58,10 +64,17 @@ enum FormControl : int {
   memExt,
   txtSSHKeyFile,
   txtSSHHostKey,
+  chkFileActive,
+  txtFilePath,
+  txtFileFormat,
+  chkFileClear,
+  chkDiscordActive,
+  txtDiscordApplicationID,
   kEndOfSettingControls,
   // Controls the form fills or handles that hold no setting.
   lblSSHRefusal,
   btnSSHForget,
+  btnFileBrowse,
 };
 constexpr FormControl kFirstSettingControl = chkMSNActive;
 
@@ -131,6 +144,14 @@ inline constexpr SettingRow kSettingRows[] = {
     {"SSH Password", kAsStored, &PluginSettings::SSHPassword, txtSSHPassword},
     {"SSH Key File", kAsStored, &PluginSettings::SSHKeyFile, txtSSHKeyFile},
     {kSSHHostKeyValue, kAsStored, &PluginSettings::SSHHostKey, txtSSHHostKey, Written::Elsewhere},
+    {"File Active", kExactlyOne, &PluginSettings::FileActive, chkFileActive},
+    // Stored as typed; environment variables are expanded where the file is written.
+    {"File Path", DefaultIfEmpty("%APPDATA%\\Skorrel\\nowplaying.txt"), &PluginSettings::FilePath,
+     txtFilePath},
+    {"File Format", DefaultIfEmpty("%artist% - %title%"), &PluginSettings::FileFormat, txtFileFormat},
+    {"File Clear", kNonZero, &PluginSettings::FileClear, chkFileClear},
+    {"Discord Active", kExactlyOne, &PluginSettings::DiscordActive, chkDiscordActive},
+    {"Discord Application ID", kAsStored, &PluginSettings::DiscordApplicationID, txtDiscordApplicationID},
 };
 
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.

@@ -43,6 +43,15 @@ void TrackDispatch::ClearNowPlaying() {
   RunLogged("Dispatch", "MSN", [&] { publishers_.ClearMsnLine(); });
 }
 
+void TrackDispatch::ShowTrack(const TTrackMetaData& track) {
+  lastShownTrack_ = track;
+  RunLogged("Dispatch", "now playing", [&] { publishers_.ShowTrack(track); });
+}
+
+void TrackDispatch::HideTrack() {
+  RunLogged("Dispatch", "now playing", [&] { publishers_.HideTrack(); });
+}
+
 void TrackDispatch::OnTrackNotice(LParam lParam) {
   paused_ = false;
   const TTrackMetaData track{player_.GetPlaylistFile(static_cast<int>(lParam & kPlaylistIndexMask))};
@@ -50,12 +59,14 @@ void TrackDispatch::OnTrackNotice(LParam lParam) {
 
   if (settings_.IgnoreExts && IsIgnoredFile(track.FileName, settings_.IgnoreExtList)) {
     ClearNowPlaying();
+    HideTrack();
     return;
   }
   if (settings_.MSNActive)
     SetNowPlaying(track);
   else
     ClearNowPlaying();
+  ShowTrack(track);
   if (settings_.mIRCActive) RunLogged("Dispatch", "mIRC", [&] { publishers_.SendMircCommand(track); });
   if (settings_.MySQLActive) RunLogged("Dispatch", "MySQL", [&] { publishers_.StartDatabaseUpdate(track); });
 }
@@ -65,14 +76,18 @@ void TrackDispatch::OnMainMessage(unsigned msg, WParam wParam) {
     if (paused_) {
       paused_ = false;
       SetNowPlaying(lastMSNTrack_);
+      if (!lastShownTrack_.FileName.empty()) ShowTrack(lastShownTrack_);
     } else {
       paused_ = true;
       ClearNowPlaying();
+      HideTrack();
     }
   } else if (msg == kWmCommand && wParam == kStopCommand) {
     paused_ = false;
     ClearNowPlaying();
-  } else if (msg == kEndOfFileMessage && settings_.MSNClear) {
-    ClearNowPlaying();
+    HideTrack();
+  } else if (msg == kEndOfFileMessage) {
+    if (settings_.MSNClear) ClearNowPlaying();
+    HideTrack();
   }
 }

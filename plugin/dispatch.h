@@ -1,6 +1,6 @@
 #pragma once
 // Decides what a player message means for the destinations: de-duplication of track notices,
-// the ignore list, and the pause state of the MSN line.
+// the ignore list, and the pause state of the MSN line, the now-playing file and Discord.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -42,6 +42,8 @@ class TrackDispatch {
   bool Accept(const std::string& fileName);
   void SetNowPlaying(const TTrackMetaData& track);
   void ClearNowPlaying();
+  void ShowTrack(const TTrackMetaData& track);
+  void HideTrack();
 
   const PluginSettings& settings_;
   PlayerRequests& player_;
@@ -52,4 +54,6 @@ class TrackDispatch {
   std::uint32_t lastFileTick_ = 0;
   bool paused_ = false;
   TTrackMetaData lastMSNTrack_;
+  // The track the file and Discord show again on resume.
+  TTrackMetaData lastShownTrack_;
 };

@@ -18,7 +18,8 @@ int Index(PlayerWindow which) { return which == PlayerWindow::Main ? 0 : 1; }
 
 Module::Module(ModulePlatform& platform)
     : platform_(platform),
-      publishers_(settings_, platform.Player(), platform.Messenger(), platform.Mirc()),
+      publishers_(settings_, platform.Player(), platform.Messenger(), platform.Mirc(), platform.Disk(),
+                  platform.Discord()),
       dispatch_(settings_, platform.Player(), publishers_, [&platform] { return platform.TickCount(); }),
       hostKeys_(std::make_shared<HostKeyStore>(platform.Registry())) {}
 
@@ -85,6 +86,10 @@ void Module::Quit() {
   step("saving settings",
        [&] { SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); }); });
   step("clearing MSN", [&] { publishers_.ClearMsnLine(); });
+  step("clearing the now-playing file and Discord", [&] { publishers_.HideTrack(); });
+  // Here on the player's thread, never at unload under the loader lock; each worker first
+  // finishes the clear just handed over.
+  step("ending the now-playing workers", [&] { publishers_.EndWorkers(); });
   step("stopping the listener", [&] { StopListener(); });
   // While the log client still takes their last lines.
   step("ending the tunnel's relays", [&] { platform_.EndTunnel(); });
@@ -120,8 +125,8 @@ void Module::SaveEdited(const PluginSettings& edited) {
   // The tunnel is down and the module about to go: a save now would start a listener in it.
   if (quit_) return;
   // Forget was pressed, or the pin belongs to another server.
-  const bool forgetPin = edited.SSHServer != settings_.SSHServer ||
-                         (edited.SSHHostKey.empty() && !settings_.SSHHostKey.empty());
+  const bool forgetPin =
+      edited.SSHServer != settings_.SSHServer || (edited.SSHHostKey.empty() && !settings_.SSHHostKey.empty());
   settings_ = edited;
   SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); });
   LogDebug("Config: Saved settings");
@@ -153,7 +158,8 @@ std::string Module::HostKeyRefusal() {
   const std::time_t when = std::chrono::system_clock::to_time_t(refusal->when);
   char time[32] = "";
   // The dialog's window thread is the only caller, so the shared result of localtime is safe here.
-  if (const std::tm* local = std::localtime(&when)) std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", local);
+  if (const std::tm* local = std::localtime(&when))
+    std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", local);
   return std::string("Refused at ") + time + ": " + refusal->offered;
 }
 

@@ -36,6 +36,8 @@ class ModulePlatform {
   virtual PlayerRequests& Player() = 0;
   virtual MessengerLink& Messenger() = 0;
   virtual MircLink& Mirc() = 0;
+  virtual NowPlayingDisk& Disk() = 0;
+  virtual DiscordPipes& Discord() = 0;
   virtual std::uint32_t TickCount() = 0;
 
   // Creates the log client, configured from the CSDebug value; empty leaves logging off.

@@ -15,7 +15,9 @@
 #include "plugin/player_messages.h"
 #include "plugin/wa_ipc_win32.h"
 #include "publish/dde_win32.h"
+#include "publish/discord_pipe_win32.h"
 #include "publish/msn_win32.h"
+#include "publish/nowplaying_file_win32.h"
 #include "runtime/handles_win32.h"
 #include "track/globals_misc.h"
 #include "tunnel/ssh_tunnel.h"
@@ -49,6 +51,8 @@ class Win32Platform final : public ModulePlatform {
   PlayerRequests& Player() override { return player_; }
   MessengerLink& Messenger() override { return messenger_; }
   MircLink& Mirc() override { return mirc_; }
+  NowPlayingDisk& Disk() override { return disk_; }
+  DiscordPipes& Discord() override { return discord_; }
   std::uint32_t TickCount() override { return GetTickCount(); }
 
   void StartLogClient(const std::string& csDebug) override {
@@ -122,6 +126,8 @@ class Win32Platform final : public ModulePlatform {
   WinampRequests player_;
   Win32Messenger messenger_;
   DdeMircLink mirc_;
+  Win32NowPlayingDisk disk_;
+  Win32DiscordPipes discord_;
   Hooked hooks_[2];
   unique_hmodule held_;
   SSHTunnel tunnel_{TunnelPort()};

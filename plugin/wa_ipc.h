@@ -11,6 +11,8 @@
 #include "track/track.h"
 
 constexpr LParam kIpcGetVersion = 0;
+// wParam 0 answers the playing track's position in ms, wParam 1 its length in seconds.
+constexpr LParam kIpcGetOutputTime = 105;
 constexpr LParam kIpcGetPlaylistFile = 211;
 constexpr LParam kIpcGetPlaylistFileW = 214;
 constexpr LParam kIpcGetWindow = 260;
@@ -53,6 +55,10 @@ class PlayerRequests : public TagSource {
   // The tag metadata of fileName, asked of window. False, with value empty, when the player refuses.
   bool GetExtendedFileInfo(HostWindow window, const std::string& fileName, const std::string& metadata,
                            std::string& value);
+  // Request 105 of the parent window: what wParam 0 or 1 asks; -1 when nothing plays.
+  long long GetOutputTime(WParam what) {
+    return static_cast<long long>(Send(parent_, what, kIpcGetOutputTime));
+  }
   // A tag of the file asked of the parent window; empty when unknown.
   std::string Tag(const std::string& fileName, const std::string& name) override;
 

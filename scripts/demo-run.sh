@@ -56,6 +56,11 @@ setting "SSH Server" REG_SZ "127.0.0.1:$ssh_port"
 setting "SSH UserName" REG_SZ "$ssh_user"
 setting "SSH Password" REG_SZ "key pass"
 setting "SSH Key File" REG_SZ "$(win "$ssh_key")"
+# The now-playing file, read by a stand-in overlay, and Discord's presence, sent to a stand-in Discord.
+setting "File Active" REG_DWORD 1
+setting "File Path" REG_SZ "$(win "$records")\\overlay\\nowplaying.txt"
+setting "Discord Active" REG_DWORD 1
+setting "Discord Application ID" REG_SZ 1000000000000000001
 
 # As a user installs it: the plug-in and libssh2.dll side by side in a Plugins folder of their own.
 mkdir "$records/Plugins"
@@ -73,6 +78,10 @@ wine "$bin/mirc_standin.exe" mIRC "$(win "$records/mirc.txt")" &
 # The dispatcher's record has every packet field; the demo shows the packet type and the text.
 wine "$bin/dispatcher_standin.exe" "$(win "$records/log.txt")" |
   sed -u -E 's/^dispatcher: type=([0-9]+) .* text=(.*)$/[log] type \1: \2/' &
+
+wine "$bin/discord_standin.exe" - | sed -u -E 's/\r$//; /^discord: op=/!d; s/^discord: /[discord] /' &
+wine "$bin/overlay_reader.exe" "$(win "$records")\\overlay\\nowplaying.txt" - |
+  sed -u -E 's/\r$//; s/^overlay: (.*)$/[overlay] file now reads "\1"/' &
 
 # A demo, not a test: give the stand-ins a moment to open their windows.
 sleep 2

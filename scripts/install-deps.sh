@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386 wine64 xvfb xauth fonts-wine
   mariadb-server libmariadb3 libmariadb-dev
   libssh2-1-dev openssh-server
-  python3
+  python3 nlohmann-json3-dev
   dpkg-dev
   nsis zip unzip
 )

@@ -55,6 +55,8 @@ crlf "$src/libssh2/COPYING" libssh2.txt
 crlf "$src/mbedtls/LICENSE" mbedtls.txt
 crlf "$src/libmariadb/COPYING.LIB" mariadb-connector-c.txt
 crlf /usr/share/doc/mingw-w64-common/copyright mingw-w64.txt
+# nlohmann/json is compiled into gen_skorrel.dll (MIT, "Expat" in Debian's words).
+crlf /usr/share/doc/nlohmann-json3-dev/copyright nlohmann-json.txt
 # The LGPL's source offer: the patch and the script that build our libmysql.dll, and the Debian
 # source package they apply to.
 cp scripts/libmariadb.patch "$docs/mariadb-connector-c.patch"

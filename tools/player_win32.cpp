@@ -18,11 +18,13 @@
 //   waitevent NAME MS     waits until the named event is set (a test sets it)
 //   waitunload MS         waits until the plug-in's module is unmapped, after quit
 // With PREFIX, config saves a picture of each tab of the plug-in's dialog as PREFIX1.bmp to
-// PREFIX5.bmp and closes it.
+// PREFIX6.bmp and closes it.
 // Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
 // it still run. WM_CLOSE to the main window quits too, as closing the real player does, whatever
 // runs at the time: a test posts it while the plug-in's dialog is open.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cctype>
@@ -57,6 +59,8 @@ struct Entry {
 };
 
 std::vector<Entry> playlist;
+// The entry "play" last announced; request 105 answers for it.
+long current = -1;
 LRESULT version = kFirstWideVersion;
 FILE* outFile = nullptr;
 HWND mainWindow = nullptr;
@@ -107,6 +111,20 @@ bool SameName(const std::string& a, const std::string& b) {
          std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
 
+// The threads of this process, so a test sees whether the plug-in left one running.
+int ThreadCount() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+int threadsBeforeLoad = 0;
+
 // The value of a tag of the file (UTF-8), or nothing.
 const std::string* FindTag(const std::string& file, const std::string& name) {
   for (const Entry& e : playlist)
@@ -151,6 +169,15 @@ LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
       }
       Out("request 3026 %s|%s -> (unknown)", file.c_str(), name.c_str());
       return 0;
+    }
+    case kIpcGetOutputTime: {
+      // A track always plays 1.5 s in; its length is its "length" tag in seconds, else unknown.
+      const std::string* length = current >= 0 && current < static_cast<long>(playlist.size())
+                                      ? FindTag(playlist[current].file, "length")
+                                      : nullptr;
+      const LRESULT answer = wParam == 0 ? 1500 : length ? std::atol(length->c_str()) : -1;
+      Out("request 105 %u -> %ld", static_cast<unsigned>(wParam), static_cast<long>(answer));
+      return answer;
     }
     case 260:
       Out("request 260 %u", static_cast<unsigned>(wParam));
@@ -294,6 +321,7 @@ class Session {
     if (verb == "play") {
       long index = 0, times = 1, interval = 0;
       words >> index >> times >> interval;
+      current = index;
       for (long i = 0; i < times; ++i) {
         if (i > 0) Pump(static_cast<DWORD>(interval));
         LARGE_INTEGER before, after;
@@ -360,6 +388,7 @@ class Session {
         CurrentProc(playlistWindow) == PlaylistProc);
     FreeLibrary(module_);
     Out("unloaded");
+    Out("threads %d, %d before loading the plug-in", ThreadCount(), threadsBeforeLoad);
     quit_ = true;
   }
 
@@ -406,6 +435,7 @@ int main(int argc, char** argv) {
   mainWindow = CreateTopLevelWindow("Winamp v1.x", "Winamp", MainProc);
   playlistWindow = CreateTopLevelWindow("Winamp PE", "Winamp Playlist Editor", PlaylistProc);
 
+  threadsBeforeLoad = ThreadCount();
   HMODULE module = LoadLibraryA(pluginPath);
   if (!module) {
     Out("load failed %lu", GetLastError());

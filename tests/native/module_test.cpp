@@ -44,6 +44,8 @@ class JournalPlatform final : public ModulePlatform {
   PlayerRequests& Player() override { return player; }
   MessengerLink& Messenger() override { return messenger; }
   MircLink& Mirc() override { return mirc; }
+  NowPlayingDisk& Disk() override { return disk; }
+  DiscordPipes& Discord() override { return discord; }
   std::uint32_t TickCount() override { return 1000; }
 
   void StartLogClient(const std::string& csDebug) override {
@@ -147,6 +149,16 @@ class JournalPlatform final : public ModulePlatform {
   JournalPlayer player{journal};
   JournalMessenger messenger{journal};
   JournalMirc mirc{journal};
+  struct : NowPlayingDisk {
+    std::string Replace(const std::string&, const std::string&) override { return {}; }
+  } disk;
+  // Discord is never running here.
+  struct : DiscordPipes {
+    std::unique_ptr<DiscordConnection> Open() override { return nullptr; }
+    void Wake() override {}
+    void WaitForWake() override {}
+    std::uint32_t ProcessId() override { return 1; }
+  } discord;
   std::shared_ptr<RecordingLogPlatform> log = std::make_shared<RecordingLogPlatform>();
   std::string ddeError;
   bool listenerFails = false;
@@ -191,7 +203,7 @@ TEST_F(ModuleLife, InitAndQuitRunTheirStepsInOrder) {
   Calls quit = {"registry save"};
   quit.insert(quit.end(), kQuitAfterSave.begin(), kQuitAfterSave.end());
   EXPECT_EQ(QuitSteps(), quit);
-  EXPECT_EQ(platform.registry.writes.size(), 20u);
+  EXPECT_EQ(platform.registry.writes.size(), 26u);
 }
 
 TEST_F(ModuleLife, AFailingStepFailsInitAndKeepsTheStepsBeforeIt) {
@@ -313,9 +325,9 @@ TEST_F(ModuleLife, TheDialogsSaveWritesFirstThenStartsRestartsOrStopsTheListener
   edited.SSHActive = false;
   module.SaveEdited(edited);
   EXPECT_EQ(platform.Steps(),
-            (Calls{"registry save", "registry load", "listener start one|||db", "registry save", "registry load",
-                   "listener stop one|||db", "listener start two|||db", "registry save", "registry load",
-                   "listener stop two|||db"}));
+            (Calls{"registry save", "registry load", "listener start one|||db", "registry save",
+                   "registry load", "listener stop one|||db", "listener start two|||db", "registry save",
+                   "registry load", "listener stop two|||db"}));
   EXPECT_FALSE(module.ListenerActive());
 
   // A refused write stops the save before the listener is touched.

@@ -28,6 +28,12 @@ TEST(LoadSettings, AnEmptyKeyGivesTheDefaults) {
   EXPECT_FALSE(s.MySQLActive);
   EXPECT_FALSE(s.MySQLSSH);
   EXPECT_FALSE(s.SSHActive);
+  // The newer destinations stay off for a user who never saw them.
+  EXPECT_FALSE(s.FileActive);
+  EXPECT_TRUE(s.FileClear);
+  EXPECT_FALSE(s.DiscordActive);
+  EXPECT_EQ(s.FilePath, "%APPDATA%\\Skorrel\\nowplaying.txt");
+  EXPECT_EQ(s.FileFormat, "%artist% - %title%");
   EXPECT_EQ(s.mIRCDDEName, "mIRC");
   EXPECT_EQ(s.mIRCDDECommand, "/ame is listening to %artist% - %title%");
   EXPECT_EQ(s.MSNFormat, "%artist% - %title%");
@@ -98,11 +104,19 @@ TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
   LoadSettings(registry, settings);
   settings.MySQLServer = "";
   SaveSettings(registry, settings, [] {});
-  const std::vector<std::string> order{
-      "mIRC Active",        "mIRC DDE Name",  "mIRC DDE Command", "MSN Active",      "MSN Clear",
-      "MSN Default Format", "MSN Format",     "Ignore Exts",      "Ignore Ext List", "MySQL Active",
-      "MySQL Server",       "MySQL UserName", "MySQL Password",   "MySQL Command",   "MySQL SSH",
-      "SSH Active",         "SSH Server",     "SSH UserName",     "SSH Password",    "SSH Key File"};
+  const std::vector<std::string> order{"mIRC Active",      "mIRC DDE Name",
+                                       "mIRC DDE Command", "MSN Active",
+                                       "MSN Clear",        "MSN Default Format",
+                                       "MSN Format",       "Ignore Exts",
+                                       "Ignore Ext List",  "MySQL Active",
+                                       "MySQL Server",     "MySQL UserName",
+                                       "MySQL Password",   "MySQL Command",
+                                       "MySQL SSH",        "SSH Active",
+                                       "SSH Server",       "SSH UserName",
+                                       "SSH Password",     "SSH Key File",
+                                       "File Active",      "File Path",
+                                       "File Format",      "File Clear",
+                                       "Discord Active",   "Discord Application ID"};
   EXPECT_EQ(registry.writes, order);
   EXPECT_EQ(registry.Get("mIRC Active")->type, kRegDword);
   EXPECT_EQ(registry.Get("mIRC Active")->data, std::string("\x01\0\0\0", 4));

@@ -295,14 +295,18 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {txtSSHServer, "ssh.example:2222"},
       {txtSSHUserName, "tunnel"},
       {txtSSHPassword, "s e c"},
+      {txtFilePath, "D:\\Обзор\\np.txt"},
+      {txtFileFormat, "%title%"},
+      {txtDiscordApplicationID, "123"},
   };
   for (const auto& [id, text] : texts) SetText(id, text);
   // Typed with Enter: a new line in the command, not a save (which would store only "one", as the
   // keys are posted and handled in order before the save posted below).
   Type(memmIRCCmd, "one\ntwo");
   // Every box the other way round from how it was loaded; SSH stays off.
-  const std::vector<FormControl> flipped = {chkmIRCActive, chkMSNActive,   chkMSNClear, chkMSNDefaultFormat,
-                                            chkIgnore,     chkMySQLActive, chkMySQLSSH};
+  const std::vector<FormControl> flipped = {chkmIRCActive, chkMSNActive,    chkMSNClear, chkMSNDefaultFormat,
+                                            chkIgnore,     chkMySQLActive,  chkMySQLSSH, chkFileActive,
+                                            chkFileClear,  chkDiscordActive};
   for (FormControl id : flipped) Click(id);
   Save();
   ASSERT_TRUE(WaitUntilGone(dialog_, 10000));
@@ -330,6 +334,12 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"SSH UserName", "1:tunnel" + nul},
       {"SSH Password", "1:s e c" + nul},
       {"SSH Key File", "1:" + nul},
+      {"File Active", "4:" + std::string("\1\0\0\0", 4)},
+      {"File Path", "1:D:\\Обзор\\np.txt" + nul},
+      {"File Format", "1:%title%" + nul},
+      {"File Clear", "4:" + std::string("\0\0\0\0", 4)},
+      {"Discord Active", "4:" + std::string("\1\0\0\0", 4)},
+      {"Discord Application ID", "1:123" + nul},
   };
   auto stored = StoredSettings();
   stored.erase("CSDebug");
@@ -345,7 +355,9 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   for (const auto& [id, text] : texts) EXPECT_EQ(TextOf(Control(id)), text) << id;
   EXPECT_EQ(TextOf(Control(memmIRCCmd)), "one\r\ntwo");
   for (FormControl id : flipped)
-    EXPECT_EQ(Checked(id), id == chkmIRCActive || id == chkMySQLActive || id == chkMySQLSSH) << id;
+    EXPECT_EQ(Checked(id), id == chkmIRCActive || id == chkMySQLActive || id == chkMySQLSSH ||
+                               id == chkFileActive || id == chkDiscordActive)
+        << id;
   EXPECT_FALSE(Checked(chkSSHActive));
   CloseWithCloseBox();
   ASSERT_EQ(PlayerExit(), 0);
@@ -420,7 +432,7 @@ TEST_F(SettingsDialog, APictureOfEachTab) {
   player_ = StartPlayer(dir, kPlaylist, "config " + folder + "\\tab\nquit\n");
   ASSERT_EQ(PlayerExit(), 0);
   std::vector<std::string> pictures;
-  for (int tab = 1; tab <= 5; ++tab) {
+  for (int tab = 1; tab <= 6; ++tab) {
     std::ifstream file(folder + "\\tab" + std::to_string(tab) + ".bmp", std::ios::binary);
     pictures.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     ASSERT_GT(pictures.back().size(), 54u) << tab;

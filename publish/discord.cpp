@@ -1,0 +1,247 @@
+#include "publish/discord.h"
+
+#include <nlohmann/json.hpp>
+
+#include "diag/globals.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::size_t kMinText = 2, kMaxText = 128;
+
+void PutLittleEndian(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t GetLittleEndian(const std::string& in, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(in[at + i]);
+  return value;
+}
+
+// Bad UTF-8 from a tag becomes U+FFFD rather than an exception.
+std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A field as text: a string as it is, anything else as JSON, a missing one empty.
+std::string Field(const json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end()) return {};
+  return found->is_string() ? found->get<std::string>() : Dump(*found);
+}
+
+}  // namespace
+
+std::string EncodeDiscordFrame(std::uint32_t opcode, std::string_view body) {
+  std::string out;
+  PutLittleEndian(out, opcode);
+  PutLittleEndian(out, static_cast<std::uint32_t>(body.size()));
+  out.append(body);
+  return out;
+}
+
+bool DecodeDiscordFrame(std::string& buffer, DiscordFrame& frame) {
+  if (buffer.size() < 8) return false;
+  const std::uint32_t length = GetLittleEndian(buffer, 4);
+  if (buffer.size() - 8 < length) return false;
+  frame.opcode = GetLittleEndian(buffer, 0);
+  frame.json = buffer.substr(8, length);
+  buffer.erase(0, 8 + std::size_t{length});
+  return true;
+}
+
+std::string DiscordText(std::string_view utf8) {
+  // Counted in UTF-16 units, as Discord's own strings are; cut only before a lead byte.
+  std::size_t units = 0, at = 0;
+  while (at < utf8.size()) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[at]);
+    const std::size_t bytes = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const std::size_t weight = bytes == 4 ? 2 : 1;
+    if (units + weight > kMaxText) break;
+    units += weight;
+    at = std::min(utf8.size(), at + bytes);
+  }
+  return units < kMinText ? std::string() : std::string(utf8.substr(0, at));
+}
+
+std::string DiscordHandshake(const std::string& clientId) {
+  return Dump({{"v", 1}, {"client_id", clientId}});
+}
+
+std::string DiscordSetActivity(std::uint32_t pid, const std::optional<DiscordActivity>& activity,
+                               const std::string& nonce) {
+  json args{{"pid", pid}};
+  if (activity) {
+    json shown{{"type", 2}};
+    if (std::string details = DiscordText(activity->title); !details.empty()) shown["details"] = details;
+    if (std::string state = DiscordText(activity->artist); !state.empty()) shown["state"] = state;
+    shown["timestamps"] = {{"start", activity->startMs}};
+    if (activity->endMs) shown["timestamps"]["end"] = *activity->endMs;
+    args["activity"] = shown;
+  }
+  return Dump({{"cmd", "SET_ACTIVITY"}, {"args", args}, {"nonce", nonce}});
+}
+
+DiscordPresence::~DiscordPresence() {
+  // Only a process ending without Quit gets here with the worker alive; it is killed with it.
+  if (thread_.joinable()) thread_.detach();
+}
+
+void DiscordPresence::Show(const std::string& clientId, const DiscordActivity& activity) {
+  Update(&clientId, activity, true);
+}
+
+void DiscordPresence::Clear() { Update(nullptr, std::nullopt, false); }
+
+void DiscordPresence::Update(const std::string* clientId, const std::optional<DiscordActivity>& activity,
+                             bool connect) {
+  bool wake = false;
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    if (clientId) wanted_.clientId = *clientId;
+    wanted_.activity = activity;
+    ++wanted_.version;
+    wanted_.connect = wanted_.connect || connect;
+    wanted_.stopping = false;
+    // A worker that has not yet looked since its last wake sees this anyway: one wake (a call into
+    // the system) per look, however fast the tracks change.
+    wake = std::exchange(wanted_.looked, false);
+  }
+  // A clear before anything was shown needs no worker.
+  if (!thread_.joinable() && !connect) return;
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  if (wake) pipes_.Wake();
+}
+
+void DiscordPresence::Stop() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    wanted_.stopping = true;
+  }
+  pipes_.Wake();
+  if (thread_.joinable()) thread_.join();
+}
+
+void DiscordPresence::Run() noexcept {
+  try {
+    Serve();
+  } catch (const std::exception& e) {
+    LogDebug(std::string("Discord: the presence stopped on an unexpected error: ") + e.what());
+  } catch (...) {
+    LogDebug("Discord: the presence stopped on an unexpected error");
+  }
+}
+
+void DiscordPresence::Serve() {
+  std::unique_ptr<DiscordConnection> pipe;
+  std::uint64_t sent = 0;  // the version of the presence last sent on this pipe
+  const auto command = [&](const Wanted& now) {
+    inFlight_ = std::to_string(pipes_.ProcessId()) + "-" + std::to_string(++nonces_);
+    sent = now.version;
+    return pipe->Send(
+        EncodeDiscordFrame(kFrame, DiscordSetActivity(pipes_.ProcessId(), now.activity, inFlight_)));
+  };
+  for (;;) {
+    Wanted now;
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      now = wanted_;
+      wanted_.connect = false;
+      wanted_.looked = true;
+    }
+    if (now.stopping) {
+      // The last presence (the clear of quit) goes out without waiting for the answer.
+      if (pipe && sent != now.version) command(now);
+      return;
+    }
+    if (!pipe) {
+      // Only a new track tries again, so a missing Discord never makes a busy loop. After a try
+      // the wanted state is read again: a stop may have ended the handshake.
+      if (now.connect && !now.clientId.empty()) {
+        pipe = Connect(now.clientId);
+        inFlight_.clear();
+        sent = 0;
+      } else {
+        pipes_.WaitForWake();
+      }
+      continue;
+    }
+    if (inFlight_.empty() && sent != now.version && !command(now)) {
+      LogDebug("Discord: the connection to Discord was lost; it is made again at the next track");
+      pipe.reset();
+      continue;
+    }
+    DiscordFrame frame;
+    switch (pipe->Receive(frame)) {
+      case DiscordConnection::Read::Woken:
+        break;
+      case DiscordConnection::Read::Broken:
+        LogDebug("Discord: the connection to Discord was lost; it is made again at the next track");
+        pipe.reset();
+        break;
+      case DiscordConnection::Read::Frame:
+        if (!Handle(*pipe, frame)) pipe.reset();
+        break;
+    }
+  }
+}
+
+std::unique_ptr<DiscordConnection> DiscordPresence::Connect(const std::string& clientId) {
+  std::unique_ptr<DiscordConnection> pipe = pipes_.Open();
+  if (!pipe) {
+    if (!std::exchange(saidNotRunning_, true))
+      LogDebug(
+          "Discord: Discord is not running (no pipe discord-ipc-0 to 9 opens); the presence is sent "
+          "at the first track after it starts");
+    return nullptr;
+  }
+  saidNotRunning_ = false;
+  if (!pipe->Send(EncodeDiscordFrame(kHandshake, DiscordHandshake(clientId)))) return nullptr;
+  for (;;) {
+    DiscordFrame frame;
+    switch (pipe->Receive(frame)) {
+      case DiscordConnection::Read::Woken: {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (wanted_.stopping) return nullptr;
+        continue;
+      }
+      case DiscordConnection::Read::Broken:
+        LogDebug("Discord: Discord closed the pipe during the handshake");
+        return nullptr;
+      case DiscordConnection::Read::Frame:
+        break;
+    }
+    if (frame.opcode == kFrame) {
+      const json answer = json::parse(frame.json, nullptr, false);
+      if (answer.is_object() && Field(answer, "evt") == "READY") {
+        LogDebug("Discord: connected");
+        return pipe;
+      }
+    }
+    if (!Handle(*pipe, frame)) return nullptr;
+  }
+}
+
+bool DiscordPresence::Handle(DiscordConnection& pipe, const DiscordFrame& frame) {
+  if (frame.opcode == kPing) return pipe.Send(EncodeDiscordFrame(kPong, frame.json));
+  const json answer = json::parse(frame.json, nullptr, false);
+  if (answer.is_discarded() || !answer.is_object()) {
+    LogDebug("Discord: ignored an answer that is not a JSON object");
+    return frame.opcode != kClose;
+  }
+  if (frame.opcode == kClose) {
+    LogDebug("Discord: Discord closed the connection (code " + Field(answer, "code") + ": " +
+             Field(answer, "message") + ")");
+    return false;
+  }
+  if (frame.opcode != kFrame) return true;
+  if (!inFlight_.empty() && Field(answer, "nonce") == inFlight_) inFlight_.clear();
+  if (Field(answer, "evt") == "ERROR") {
+    const auto data = answer.find("data");
+    const json none = json::object();
+    const json& details = data != answer.end() && data->is_object() ? *data : none;
+    LogDebug("Discord: Discord refused " + Field(answer, "cmd") + " (code " + Field(details, "code") + ": " +
+             Field(details, "message") + ")");
+  }
+  return true;
+}

@@ -1,0 +1,100 @@
+#pragma once
+// Discord's "Listening to" presence over its local RPC pipe: the frames, the JSON, and one
+// long-lived worker that owns the pipe, so the player's window thread never waits on it.
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+enum DiscordOpcode : std::uint32_t { kHandshake = 0, kFrame = 1, kClose = 2, kPing = 3, kPong = 4 };
+
+struct DiscordFrame {
+  std::uint32_t opcode = kFrame;
+  std::string json;
+};
+
+// Little-endian opcode, little-endian length, then the JSON.
+std::string EncodeDiscordFrame(std::uint32_t opcode, std::string_view json);
+// Takes one whole frame off the front of buffer; false while buffer holds less than one.
+bool DecodeDiscordFrame(std::string& buffer, DiscordFrame& frame);
+
+struct DiscordActivity {
+  std::string title, artist;
+  std::int64_t startMs = 0;           // Unix milliseconds
+  std::optional<std::int64_t> endMs;  // left out when the length is unknown
+};
+
+// Discord takes a details or state of 2 to 128 characters: a longer text is cut on a character
+// boundary, a shorter one gives empty (left out).
+std::string DiscordText(std::string_view utf8);
+std::string DiscordHandshake(const std::string& clientId);
+// SET_ACTIVITY; without an activity it clears the presence.
+std::string DiscordSetActivity(std::uint32_t pid, const std::optional<DiscordActivity>& activity,
+                               const std::string& nonce);
+
+// One open pipe to Discord.
+class DiscordConnection {
+ public:
+  enum class Read { Frame, Woken, Broken };
+  virtual ~DiscordConnection() = default;
+  // False when the pipe broke.
+  virtual bool Send(const std::string& bytes) = 0;
+  // Waits for the next frame, or until DiscordPipes::Wake.
+  virtual Read Receive(DiscordFrame& frame) = 0;
+};
+
+// What the worker needs of the system.
+class DiscordPipes {
+ public:
+  virtual ~DiscordPipes() = default;
+  // The first of Discord's pipes that opens; null when none does (Discord is not running).
+  virtual std::unique_ptr<DiscordConnection> Open() = 0;
+  // Wakes a Receive or a WaitForWake now or next.
+  virtual void Wake() = 0;
+  virtual void WaitForWake() = 0;
+  virtual std::uint32_t ProcessId() = 0;
+};
+
+class DiscordPresence {
+ public:
+  explicit DiscordPresence(DiscordPipes& pipes) : pipes_(pipes) {}
+  // Stop must have ended the worker: this may run under the loader lock.
+  ~DiscordPresence();
+  DiscordPresence(const DiscordPresence&) = delete;
+  DiscordPresence& operator=(const DiscordPresence&) = delete;
+
+  // Hand over the latest presence and return at once. Show connects when no pipe is open.
+  void Show(const std::string& clientId, const DiscordActivity& activity);
+  void Clear();
+  // Sends a pending clear if connected, closes the pipe and waits for the worker.
+  void Stop();
+
+ private:
+  struct Wanted {
+    std::string clientId;
+    std::optional<DiscordActivity> activity;
+    std::uint64_t version = 0;
+    bool connect = false;
+    bool stopping = false;
+    bool looked = true;  // the worker has read these since the last wake
+  };
+  void Update(const std::string* clientId, const std::optional<DiscordActivity>& activity, bool connect);
+  void Run() noexcept;
+  void Serve();
+  std::unique_ptr<DiscordConnection> Connect(const std::string& clientId);
+  // Handles a frame from Discord; false when Discord closed the connection.
+  bool Handle(DiscordConnection& pipe, const DiscordFrame& frame);
+
+  DiscordPipes& pipes_;
+  std::mutex lock_;
+  Wanted wanted_;
+  std::thread thread_;
+  // The worker's own state.
+  std::string inFlight_;  // the nonce of the command awaiting its answer
+  std::uint64_t nonces_ = 0;
+  bool saidNotRunning_ = false;
+};

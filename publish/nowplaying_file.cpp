@@ -1,0 +1,77 @@
+#include "publish/nowplaying_file.h"
+
+#include <chrono>
+#include <utility>
+
+#include "diag/globals.h"
+
+namespace {
+// A failed write is tried again after this, unless a newer text comes first.
+constexpr std::chrono::seconds kRetryAfter{2};
+}  // namespace
+
+NowPlayingFile::~NowPlayingFile() {
+  // Only a process ending without Quit gets here with the writer alive; it is killed with it.
+  if (thread_.joinable()) thread_.detach();
+}
+
+void NowPlayingFile::Write(const std::string& path, const std::string& text) {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    pending_ = Job{path, text};
+    fresh_ = true;
+    stopping_ = false;
+  }
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  changed_.notify_one();
+}
+
+void NowPlayingFile::Stop() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    stopping_ = true;
+  }
+  changed_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void NowPlayingFile::Run() noexcept {
+  std::unique_lock<std::mutex> hold(lock_);
+  bool retrying = false;
+  for (;;) {
+    if (retrying)
+      changed_.wait_for(hold, kRetryAfter, [&] { return stopping_ || fresh_; });
+    else
+      changed_.wait(hold, [&] { return stopping_ || pending_; });
+    if (!pending_) {
+      if (stopping_) return;
+      continue;
+    }
+    const Job job = *std::exchange(pending_, std::nullopt);
+    fresh_ = false;
+    const bool last = stopping_;
+    hold.unlock();
+    std::string error;
+    try {
+      error = disk_.Replace(job.path, job.text);
+    } catch (const std::exception& e) {
+      error = e.what();
+    } catch (...) {
+      error = "unexpected error";
+    }
+    if (error != lastError_) {
+      if (error.empty())
+        LogDebug("NowPlaying: the file " + job.path + " is written again");
+      else
+        LogDebug("NowPlaying: the file " + job.path + " could not be written (" + error +
+                 "); the latest track is written once it can be");
+      lastError_ = error;
+    }
+    hold.lock();
+    retrying = !error.empty();
+    // The latest text always arrives in the end: a failed one waits for the retry unless a newer
+    // one came meanwhile.
+    if (retrying && !pending_) pending_ = job;
+    if (last) return;
+  }
+}

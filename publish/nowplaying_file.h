@@ -1,0 +1,49 @@
+#pragma once
+// The now-playing file that stream overlays read: one long-lived writer thread that writes only
+// the latest text, so the player's window thread never waits on the disk.
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// What the writer needs of the file system.
+class NowPlayingDisk {
+ public:
+  virtual ~NowPlayingDisk() = default;
+  // Replaces the file at path (as typed, environment variables not yet expanded) with text, so
+  // that a reader sees the old text or the new one, never a part or nothing. Empty, or why not.
+  virtual std::string Replace(const std::string& path, const std::string& text) = 0;
+};
+
+class NowPlayingFile {
+ public:
+  explicit NowPlayingFile(NowPlayingDisk& disk) : disk_(disk) {}
+  // Stop must have ended the thread: this may run under the loader lock.
+  ~NowPlayingFile();
+  NowPlayingFile(const NowPlayingFile&) = delete;
+  NowPlayingFile& operator=(const NowPlayingFile&) = delete;
+
+  // Hands text over for path and returns at once, starting the writer on first use. A text not yet
+  // written is replaced by the newer one.
+  void Write(const std::string& path, const std::string& text);
+  // Makes one last attempt at what is pending, then ends the writer and waits for it.
+  void Stop();
+
+ private:
+  struct Job {
+    std::string path, text;
+  };
+  void Run() noexcept;
+
+  NowPlayingDisk& disk_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::optional<Job> pending_;
+  // A text came since the writer last took one.
+  bool fresh_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+  // The writer's own: the last error logged, so that a lasting one is logged once.
+  std::string lastError_;
+};

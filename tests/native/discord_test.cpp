@@ -1,0 +1,43 @@
+#include "publish/discord.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
+
+TEST(DiscordText, KeepsTwoTo128UnitsAndCutsOnlyOnACharacterBoundary) {
+  const std::string kana = "\xe3\x81\x82", note = "\xf0\x9f\x8e\xb5";  // one UTF-16 unit, and two
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"x", ""},
+      {kana, ""},
+      {note, note},
+      {"xy", "xy"},
+      {Repeat("a", 200), Repeat("a", 128)},
+      {Repeat(kana, 130), Repeat(kana, 128)},
+      {Repeat("a", 127) + note, Repeat("a", 127)},  // the emoji would be units 128 and 129
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(DiscordText(in), out) << in.size();
+}
+
+TEST(DiscordFrame, RoundTripsAndWaitsForAWholeFrame) {
+  std::string buffer = EncodeDiscordFrame(kPing, "{\"a\":1}") + EncodeDiscordFrame(kFrame, "{}");
+  EXPECT_EQ(buffer.substr(0, 8), std::string("\x03\0\0\0\x07\0\0\0", 8));
+  std::string part = buffer.substr(0, 10);
+  DiscordFrame frame;
+  EXPECT_FALSE(DecodeDiscordFrame(part, frame));
+  ASSERT_TRUE(DecodeDiscordFrame(buffer, frame));
+  EXPECT_EQ(frame.json, "{\"a\":1}");
+  ASSERT_TRUE(DecodeDiscordFrame(buffer, frame));
+  EXPECT_EQ(frame.opcode, kFrame);
+  EXPECT_TRUE(buffer.empty());
+}
+
+}  // namespace
