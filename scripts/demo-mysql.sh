@@ -85,7 +85,7 @@ stop() {
   rm -f "$dir/server.pid"
 }
 
-rows() { client --table -e 'SELECT id, fulltitle FROM tolby.winamp_played ORDER BY id'; }
+rows() { client --default-character-set=utf8mb4 --table -e 'SELECT id, fulltitle FROM tolby.winamp_played ORDER BY id'; }
 
 case $command in
   start) start ;;

@@ -77,7 +77,7 @@ wine "$bin/messenger_standin.exe" "$(win "$records/msn.txt")" MSN &
 wine "$bin/mirc_standin.exe" mIRC "$(win "$records/mirc.txt")" &
 # The dispatcher's record has every packet field; the demo shows the packet type and the text.
 wine "$bin/dispatcher_standin.exe" "$(win "$records/log.txt")" |
-  sed -u -E 's/^dispatcher: type=([0-9]+) .* text=(.*)$/[log] type \1: \2/' &
+  LC_ALL=C sed -u -E 's/^dispatcher: type=([0-9]+) .* text=(.*)$/[log] type \1: \2/' &
 
 wine "$bin/discord_standin.exe" - | sed -u -E 's/\r$//; /^discord: op=/!d; s/^discord: /[discord] /' &
 wine "$bin/overlay_reader.exe" "$(win "$records")\\overlay\\nowplaying.txt" - |
