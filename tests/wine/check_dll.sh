@@ -12,7 +12,7 @@ if ! grep -qx 'winampGetGeneralPurposePlugin' <<<"$exports"; then
   echo "winampGetGeneralPurposePlugin is not exported under that name; exports: $exports"
   status=1
 fi
-check_imports '^(kernel32|user32|advapi32|gdi32|comctl32|shell32|ole32|oleaut32|msvcrt|ws2_32)\.dll$' || status=1
+check_imports '^(kernel32|user32|advapi32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ws2_32)\.dll$' || status=1
 echo "exports: $(tr '\n' ' ' <<<"$exports")"
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
 exit $status
