@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "diag/globals.h"
+#include "publish/settle.h"
 
 namespace {
 
@@ -95,9 +96,9 @@ void DiscordPresence::Clear() { Update(nullptr, std::nullopt, false); }
 
 void DiscordPresence::Update(const std::string* clientId, const std::optional<DiscordActivity>& activity,
                              bool connect) {
-  bool wake = false;
+  bool wake = false, onPipe = false;
   {
-    const std::lock_guard<std::mutex> hold(lock_);
+    const std::lock_guard<HandOffMutex> hold(lock_);
     if (clientId) wanted_.clientId = *clientId;
     wanted_.activity = activity;
     ++wanted_.version;
@@ -106,19 +107,26 @@ void DiscordPresence::Update(const std::string* clientId, const std::optional<Di
     // A worker that has not yet looked since its last wake sees this anyway: one wake (a call into
     // the system) per look, however fast the tracks change.
     wake = std::exchange(wanted_.looked, false);
+    onPipe = wanted_.onPipe;
   }
   // A clear before anything was shown needs no worker.
   if (!thread_.joinable() && !connect) return;
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-  if (wake) pipes_.Wake();
+  if (!wake) return;
+  if (onPipe)
+    pipes_.Wake();
+  else
+    changed_.notify_one();
 }
 
 void DiscordPresence::Stop() {
   {
-    const std::lock_guard<std::mutex> hold(lock_);
+    const std::lock_guard<HandOffMutex> hold(lock_);
     wanted_.stopping = true;
   }
+  // The worker may be in the handshake, on the pipe, or waiting without one.
   pipes_.Wake();
+  changed_.notify_one();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -141,38 +149,56 @@ void DiscordPresence::Serve() {
     return pipe->Send(
         EncodeDiscordFrame(kFrame, DiscordSetActivity(pipes_.ProcessId(), now.activity, inFlight_)));
   };
+  std::uint64_t settled = 0;  // the version a settle last ended at
   for (;;) {
     Wanted now;
     {
-      const std::lock_guard<std::mutex> hold(lock_);
+      const std::lock_guard<HandOffMutex> hold(lock_);
       now = wanted_;
-      wanted_.connect = false;
       wanted_.looked = true;
+      // A track while connected asks for no connection later.
+      if (pipe) wanted_.connect = false;
     }
     if (now.stopping) {
       // The last presence (the clear of quit) goes out without waiting for the answer.
       if (pipe && sent != now.version) command(now);
       return;
     }
+    const bool due = pipe ? inFlight_.empty() && sent != now.version : now.connect && !now.clientId.empty();
+    if (due && settled != now.version) {
+      settled = Settle();
+      continue;
+    }
     if (!pipe) {
       // Only a new track tries again, so a missing Discord never makes a busy loop. After a try
       // the wanted state is read again: a stop may have ended the handshake.
-      if (now.connect && !now.clientId.empty()) {
+      if (due) {
+        {
+          const std::lock_guard<HandOffMutex> hold(lock_);
+          wanted_.connect = false;
+        }
         pipe = Connect(now.clientId);
         inFlight_.clear();
         sent = 0;
       } else {
-        pipes_.WaitForWake();
+        std::unique_lock<HandOffMutex> hold(lock_);
+        changed_.wait(hold, [&] { return !wanted_.looked || wanted_.stopping; });
       }
       continue;
     }
-    if (inFlight_.empty() && sent != now.version && !command(now)) {
+    if (due && !command(now)) {
       LogDebug("Discord: the connection to Discord was lost; it is made again at the next track");
       pipe.reset();
       continue;
     }
+    if (!EnterPipeWait()) continue;
     DiscordFrame frame;
-    switch (pipe->Receive(frame)) {
+    const DiscordConnection::Read read = pipe->Receive(frame);
+    {
+      const std::lock_guard<HandOffMutex> hold(lock_);
+      wanted_.onPipe = false;
+    }
+    switch (read) {
       case DiscordConnection::Read::Woken:
         break;
       case DiscordConnection::Read::Broken:
@@ -184,6 +210,21 @@ void DiscordPresence::Serve() {
         break;
     }
   }
+}
+
+std::uint64_t DiscordPresence::Settle() {
+  std::unique_lock<HandOffMutex> hold(lock_);
+  SettleChanges(
+      changed_, hold, [&] { return !std::exchange(wanted_.looked, true); }, [&] { return wanted_.stopping; });
+  return wanted_.version;
+}
+
+bool DiscordPresence::EnterPipeWait() {
+  const std::lock_guard<HandOffMutex> hold(lock_);
+  // A change that came since the last look was signalled without the pipe's wake.
+  if (!wanted_.looked || wanted_.stopping) return false;
+  wanted_.onPipe = true;
+  return true;
 }
 
 std::unique_ptr<DiscordConnection> DiscordPresence::Connect(const std::string& clientId) {
@@ -201,7 +242,7 @@ std::unique_ptr<DiscordConnection> DiscordPresence::Connect(const std::string& c
     DiscordFrame frame;
     switch (pipe->Receive(frame)) {
       case DiscordConnection::Read::Woken: {
-        const std::lock_guard<std::mutex> hold(lock_);
+        const std::lock_guard<HandOffMutex> hold(lock_);
         if (wanted_.stopping) return nullptr;
         continue;
       }

@@ -1,14 +1,14 @@
 #pragma once
 // Discord's "Listening to" presence over its local RPC pipe: the frames, the JSON, and one
 // long-lived worker that owns the pipe, so the player's window thread never waits on it.
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "runtime/sync.h"
 
 enum DiscordOpcode : std::uint32_t { kHandshake = 0, kFrame = 1, kClose = 2, kPing = 3, kPong = 4 };
 
@@ -53,9 +53,8 @@ class DiscordPipes {
   virtual ~DiscordPipes() = default;
   // The first of Discord's pipes that opens; null when none does (Discord is not running).
   virtual std::unique_ptr<DiscordConnection> Open() = 0;
-  // Wakes a Receive or a WaitForWake now or next.
+  // Wakes a Receive now or next.
   virtual void Wake() = 0;
-  virtual void WaitForWake() = 0;
   virtual std::uint32_t ProcessId() = 0;
 };
 
@@ -80,17 +79,25 @@ class DiscordPresence {
     std::uint64_t version = 0;
     bool connect = false;
     bool stopping = false;
-    bool looked = true;  // the worker has read these since the last wake
+    bool looked = true;   // the worker has read these since the last wake
+    bool onPipe = false;  // the worker waits on the pipe, so a wake goes through the pipe's wait
   };
   void Update(const std::string* clientId, const std::optional<DiscordActivity>& activity, bool connect);
   void Run() noexcept;
   void Serve();
   std::unique_ptr<DiscordConnection> Connect(const std::string& clientId);
+  // Lets a burst of changes settle; the version it ended at.
+  std::uint64_t Settle();
+  // False when a change or a stop came since the last look: the worker looks again instead.
+  bool EnterPipeWait();
   // Handles a frame from Discord; false when Discord closed the connection.
   bool Handle(DiscordConnection& pipe, const DiscordFrame& frame);
 
   DiscordPipes& pipes_;
-  std::mutex lock_;
+  HandOffMutex lock_;
+  // Wakes the worker while it waits anywhere but on the pipe: cheaper for the window thread than the
+  // pipe's wake.
+  HandOffCondition changed_;
   Wanted wanted_;
   std::thread thread_;
   // The worker's own state.

@@ -11,7 +11,6 @@ class Win32DiscordPipes final : public DiscordPipes {
   Win32DiscordPipes();
   std::unique_ptr<DiscordConnection> Open() override;
   void Wake() override { SetEvent(wake_.get()); }
-  void WaitForWake() override { WaitForSingleObject(wake_.get(), INFINITE); }
   std::uint32_t ProcessId() override { return GetCurrentProcessId(); }
 
  private:

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "diag/globals.h"
+#include "publish/settle.h"
 
 namespace {
 // A failed write is tried again after this, unless a newer text comes first.
@@ -17,7 +18,7 @@ NowPlayingFile::~NowPlayingFile() {
 
 void NowPlayingFile::Write(const std::string& path, const std::string& text) {
   {
-    const std::lock_guard<std::mutex> hold(lock_);
+    const std::lock_guard<HandOffMutex> hold(lock_);
     pending_ = Job{path, text};
     fresh_ = true;
     stopping_ = false;
@@ -28,7 +29,7 @@ void NowPlayingFile::Write(const std::string& path, const std::string& text) {
 
 void NowPlayingFile::Stop() {
   {
-    const std::lock_guard<std::mutex> hold(lock_);
+    const std::lock_guard<HandOffMutex> hold(lock_);
     stopping_ = true;
   }
   changed_.notify_one();
@@ -36,7 +37,7 @@ void NowPlayingFile::Stop() {
 }
 
 void NowPlayingFile::Run() noexcept {
-  std::unique_lock<std::mutex> hold(lock_);
+  std::unique_lock<HandOffMutex> hold(lock_);
   bool retrying = false;
   for (;;) {
     if (retrying)
@@ -47,6 +48,8 @@ void NowPlayingFile::Run() noexcept {
       if (stopping_) return;
       continue;
     }
+    SettleChanges(
+        changed_, hold, [&] { return std::exchange(fresh_, false); }, [&] { return stopping_; });
     const Job job = *std::exchange(pending_, std::nullopt);
     fresh_ = false;
     const bool last = stopping_;

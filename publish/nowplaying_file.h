@@ -1,11 +1,11 @@
 #pragma once
 // The now-playing file that stream overlays read: one long-lived writer thread that writes only
 // the latest text, so the player's window thread never waits on the disk.
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+
+#include "runtime/sync.h"
 
 // What the writer needs of the file system.
 class NowPlayingDisk {
@@ -37,8 +37,8 @@ class NowPlayingFile {
   void Run() noexcept;
 
   NowPlayingDisk& disk_;
-  std::mutex lock_;
-  std::condition_variable changed_;
+  HandOffMutex lock_;
+  HandOffCondition changed_;
   std::optional<Job> pending_;
   // A text came since the writer last took one.
   bool fresh_ = false;

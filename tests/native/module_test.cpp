@@ -149,14 +149,18 @@ class JournalPlatform final : public ModulePlatform {
   JournalPlayer player{journal};
   JournalMessenger messenger{journal};
   JournalMirc mirc{journal};
+  // The texts written, in order; only the writer thread writes, and only until quit has ended it.
   struct : NowPlayingDisk {
-    std::string Replace(const std::string&, const std::string&) override { return {}; }
+    std::string Replace(const std::string&, const std::string& text) override {
+      texts.push_back(text);
+      return {};
+    }
+    std::vector<std::string> texts;
   } disk;
   // Discord is never running here.
   struct : DiscordPipes {
     std::unique_ptr<DiscordConnection> Open() override { return nullptr; }
     void Wake() override {}
-    void WaitForWake() override {}
     std::uint32_t ProcessId() override { return 1; }
   } discord;
   std::shared_ptr<RecordingLogPlatform> log = std::make_shared<RecordingLogPlatform>();

@@ -51,6 +51,15 @@ class NowPlaying : public ::testing::Test {
     return frames;
   }
 
+  // Waits until the stand-in Discord has decoded a command holding text, after the first `after`.
+  bool SawCommand(const std::string& text, std::size_t after = 0) {
+    for (std::size_t n = after + 1;; ++n) {
+      const std::vector<std::string> lines = RecordLines(discord, "discord: op=1", n, 20000);
+      if (lines.size() < n) return false;
+      if (lines.back().find(text) != std::string::npos) return true;
+    }
+  }
+
   TempDir dir;
   std::string overlay = dir.File("overlay.txt"), discord = dir.File("discord.txt"), log = dir.File("log.txt");
   std::unique_ptr<ChildProcess> dispatcher;
@@ -84,10 +93,11 @@ TEST_F(NowPlaying, AReaderNeverSeesATornOrMissingFile) {
   SetString("File Path", file);
   SetString("File Format", "%artist% | %title% | %artist%");
   std::string playlist, script;
+  // Every fourth change waits out the burst, so that fifty replaces happen while the reader polls.
   for (int i = 0; i < 200; ++i) {
     playlist += "C:\\Music\\t" + std::to_string(i) + ".mp3\n  artist=Artist " + std::to_string(i) +
                 "\n  title=" + std::string(2000, 'x') + "\n";
-    script += "play " + std::to_string(i) + "\n";
+    script += "play " + std::to_string(i) + "\nwait " + std::to_string(i % 4 == 3 ? 120 : 0) + "\n";
   }
   const auto reader = Reader(file);
   EXPECT_EQ(RunPlayer(dir, playlist, script).exitCode, 0);
@@ -114,12 +124,17 @@ TEST_F(NowPlaying, AnUnwritablePathIsLoggedOnceNotPerTrack) {
 // field; pause clears and resume shows it again; the ping is answered; quit clears.
 TEST_F(NowPlaying, DiscordShowsTheTrackAndPauseAndQuitClearIt) {
   UseDiscord("1234567890");
+  Go seen;
   const auto player = StartPlayer(
       dir, "C:\\Music\\first.mp3\nC:\\Music\\a.mp3\n  artist=Artist\n  title=Song\n  length=200\n",
-      "play 0\nwaitevent " + go.Name() + " 20000\nplay 1\npause\npause\nquit\n");
+      "play 0\nwaitevent " + go.Name() + " 20000\nplay 1\nwaitevent " + seen.Name() +
+          " 20000\npause\npause\nquit\n");
   const auto discordStandin = Discord();
   ASSERT_EQ(RecordLines(discord, "discord: listening", 1).size(), 1u);
   go.Set();
+  // A quit right after a track clears a presence the worker has not sent yet.
+  EXPECT_TRUE(SawCommand("\"Song\""));
+  seen.Set();
   EXPECT_EQ(player->Wait(30000), 0);
   std::vector<json> commands;
   bool ponged = false;
@@ -164,16 +179,20 @@ TEST_F(NowPlaying, DiscordRestartedIsFoundAgainAtALaterTrack) {
   UseDiscord("1234567890");
   auto discordStandin = Discord();
   ASSERT_EQ(RecordLines(discord, "discord: listening", 1).size(), 1u);
-  Go again;
-  const auto player = StartPlayer(dir, "C:\\Music\\a.mp3\n  title=First\nC:\\Music\\b.mp3\n  title=Second\n",
-                                  "play 0\nwaitevent " + go.Name() + " 20000\nplay 1\nwaitevent " +
-                                      again.Name() + " 20000\nplay 0\nquit\n");
+  Go again, shown;
+  const auto player =
+      StartPlayer(dir, "C:\\Music\\a.mp3\n  title=First\nC:\\Music\\b.mp3\n  title=Second\n",
+                  "play 0\nwaitevent " + go.Name() + " 20000\nplay 1\nwaitevent " + again.Name() +
+                      " 20000\nplay 0\nwaitevent " + shown.Name() + " 20000\nquit\n");
   ASSERT_EQ(RecordLines(discord, "discord: op=1", 1, 20000).size(), 1u);
   discordStandin.reset();
   go.Set();
   discordStandin = Discord();
   ASSERT_EQ(RecordLines(discord, "discord: listening", 2).size(), 2u);
+  const std::size_t before = LinesStartingWith(ReadLines(discord), "discord: op=1").size();
   again.Set();
+  EXPECT_TRUE(SawCommand("\"First\"", before));
+  shown.Set();
   EXPECT_EQ(player->Wait(30000), 0);
   int handshakes = 0;
   std::string lastTitle;

@@ -1,0 +1,21 @@
+#pragma once
+// The now-playing workers let a burst of track changes (a user skipping through the playlist)
+// settle before they act, so that only its last track goes out and, meanwhile, their disk and pipe
+// calls do not compete with the player's window thread.
+#include <chrono>
+#include <mutex>
+
+#include "runtime/sync.h"
+
+constexpr std::chrono::milliseconds kSettleQuiet{100};
+constexpr std::chrono::milliseconds kSettleAtMost{1000};
+
+// With hold held: returns once no change has come for kSettleQuiet, kSettleAtMost after the call,
+// or as soon as stopping() holds. takeChange() tells whether a change came, and marks it seen.
+template <class TakeChange, class Stopping>
+void SettleChanges(HandOffCondition& changed, std::unique_lock<HandOffMutex>& hold, TakeChange takeChange,
+                   Stopping stopping) {
+  const auto until = std::chrono::steady_clock::now() + kSettleAtMost;
+  while (!stopping() && std::chrono::steady_clock::now() < until)
+    if (!changed.wait_for(hold, kSettleQuiet, [&] { return stopping() || takeChange(); })) return;
+}
