@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 #include <stdexcept>
+#include <utility>
 
 #include "diag/globals.h"
 #include "diag/run_logged.h"
@@ -127,9 +128,10 @@ void Module::SaveEdited(const PluginSettings& edited) {
   // Forget was pressed, or the pin belongs to another server.
   const bool forgetPin =
       edited.SSHServer != settings_.SSHServer || (edited.SSHHostKey.empty() && !settings_.SSHHostKey.empty());
-  settings_ = edited;
+  const PluginSettings before = std::exchange(settings_, edited);
   SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); });
   LogDebug("Config: Saved settings");
+  publishers_.Withdraw(before);
   if (forgetPin && !hostKeys_->Pinned().empty()) {
     hostKeys_->Forget();
     LogDebug("Config: Forgot the pinned SSH host key; the next connection pins the key it meets");

@@ -1,6 +1,7 @@
 #include "plugin/shell_publishers.h"
 
 #include <chrono>
+#include <optional>
 
 #include "database/thread_mysql_updater.h"
 #include "track/subtags.h"
@@ -21,26 +22,40 @@ void ShellPublishers::StartDatabaseUpdate(const TTrackMetaData& track) {
   StartMySQLUpdate(track, target, player_);
 }
 
-void ShellPublishers::ShowTrack(const TTrackMetaData& track) {
-  if (settings_.FileActive)
-    file_.Write(settings_.FilePath, SubTags(player_, track, settings_.FileFormat, false));
-  if (!settings_.DiscordActive) return;
+DiscordActivity ShellPublishers::Activity(TagSource& tags, const TTrackMetaData& track) {
   // The player answers at once, on this thread: these are its own window's requests.
   const long long positionMs = player_.GetOutputTime(0), lengthS = player_.GetOutputTime(1);
   DiscordActivity activity;
-  activity.title = player_.Tag(track.FileName, "title");
-  activity.artist = player_.Tag(track.FileName, "artist");
+  activity.title = tags.Tag(track.FileName, "title");
+  activity.artist = tags.Tag(track.FileName, "artist");
   const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
   activity.startMs = now - (positionMs > 0 ? positionMs : 0);
   if (lengthS > 0) activity.endMs = activity.startMs + lengthS * 1000;
-  discord_.Show(settings_.DiscordApplicationID, activity);
+  return activity;
+}
+
+void ShellPublishers::ShowTrack(const TTrackMetaData& track) {
+  // Every request first, then the hand-offs: a woken worker would compete with the window thread's
+  // requests. The two destinations share the tags they both show.
+  TagMemo tags(player_);
+  std::optional<std::string> text;
+  if (settings_.FileActive) text = SubTags(tags, track, settings_.FileFormat, false);
+  std::optional<DiscordActivity> activity;
+  if (settings_.DiscordActive) activity = Activity(tags, track);
+  if (text) file_.Write(settings_.FilePath, *text);
+  if (activity) discord_.Show(settings_.DiscordApplicationID, *activity);
 }
 
 void ShellPublishers::HideTrack() {
   if (settings_.FileActive && settings_.FileClear) file_.Write(settings_.FilePath, "");
   discord_.Clear();
+}
+
+void ShellPublishers::Withdraw(const PluginSettings& before) {
+  if (before.FileActive && before.FileClear && !settings_.FileActive) file_.Write(before.FilePath, "");
+  if (before.DiscordActive && !settings_.DiscordActive) discord_.Clear();
 }
 
 void ShellPublishers::EndWorkers() {

@@ -26,10 +26,16 @@ class ShellPublishers final : public Publishers {
   void StartDatabaseUpdate(const TTrackMetaData& track) override;
   void ShowTrack(const TTrackMetaData& track) override;
   void HideTrack() override;
+  // After a save: empties the file and clears Discord's presence where the save turned them off, as
+  // a stop would have, so that nothing shows a track the user no longer publishes.
+  void Withdraw(const PluginSettings& before);
   // Ends the file's writer and Discord's worker, after what each has pending.
   void EndWorkers();
 
  private:
+  // Discord's presence of the track now playing, from the player's position and length.
+  DiscordActivity Activity(TagSource& tags, const TTrackMetaData& track);
+
   const PluginSettings& settings_;
   PlayerRequests& player_;
   MessengerLink& messenger_;

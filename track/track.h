@@ -1,6 +1,8 @@
 #pragma once
 // The track as it travels between the shell and the publishers, and where its tags come from.
+#include <map>
 #include <string>
+#include <utility>
 
 struct TTrackMetaData {
   // The playlist entry's file name exactly as the player reported it; may be empty.
@@ -12,4 +14,21 @@ class TagSource {
  public:
   virtual ~TagSource() = default;
   virtual std::string Tag(const std::string& fileName, const std::string& name) = 0;
+};
+
+// Asks its source each tag of a file once: for the destinations of one notice that use the same
+// tags, so the player answers each request once.
+class TagMemo final : public TagSource {
+ public:
+  explicit TagMemo(TagSource& source) : source_(source) {}
+  std::string Tag(const std::string& fileName, const std::string& name) override {
+    const auto key = std::make_pair(fileName, name);
+    const auto known = tags_.find(key);
+    if (known != tags_.end()) return known->second;
+    return tags_.emplace(key, source_.Tag(fileName, name)).first->second;
+  }
+
+ private:
+  TagSource& source_;
+  std::map<std::pair<std::string, std::string>, std::string> tags_;
 };

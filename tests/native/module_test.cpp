@@ -376,4 +376,18 @@ TEST_F(ModuleLife, ThePinnedHostKeyIsForgottenOnlyBySavingAForgetOrAnotherServer
   EXPECT_EQ(pinned(), std::string("ECDSA SHA256:kept") + '\0');
 }
 
+// A save that turns the file off empties it, as a stop would: an overlay must not go on showing a
+// track the user no longer publishes.
+TEST_F(ModuleLife, ASaveThatTurnsTheFileOffEmptiesIt) {
+  platform.registry.SetDword("File Active", 1);
+  InitSteps();
+  module.OnTrackNotice(kTrackNoticeFlag);
+  PluginSettings edited = module.Settings();
+  edited.FileActive = false;
+  module.SaveEdited(edited);
+  module.Quit();
+  ASSERT_FALSE(platform.disk.texts.empty());
+  EXPECT_EQ(platform.disk.texts.back(), "");
+}
+
 }  // namespace
