@@ -8,7 +8,8 @@
 // --version is the answer to request 0 (default 5013, for 5.13). Below 5013 the player plays an
 // older one: it answers the wide requests 214 and 3026 with 1, as a player does a request it does
 // not know, and only the ANSI requests 211 and 290, in the ANSI code page.
-// With --timing it also reports how long its window thread spent in the track notices.
+// With --timing it also reports how long its window thread spent in the track notices, and does
+// not write out the requests it answers.
 //
 // Playlist: one file name per line; indented "name=value" lines below it are its tags. In a value,
 // \xHH stands for the byte HH, so that a tag can hold line breaks.
@@ -75,18 +76,35 @@ void* pluginBase = nullptr;
 // What WM_CLOSE to the main window does: the session's quit.
 void (*onClose)() = nullptr;
 
-__attribute__((format(printf, 1, 2))) void Out(const char* format, ...) {
+// With --timing the answers to the plug-in's requests are not written out: writing a line costs
+// more under Wine than a real player's answer, and the timing is of the plug-in's own work.
+bool quietRequests = false;
+
+void WriteLine(const char* format, va_list args) {
   char line[8192];
-  va_list args;
-  va_start(args, format);
   vsnprintf(line, sizeof line, format, args);
-  va_end(args);
   fprintf(stdout, "%s\n", line);
   fflush(stdout);
   if (outFile) {
     fprintf(outFile, "%s\n", line);
     fflush(outFile);
   }
+}
+
+__attribute__((format(printf, 1, 2))) void Out(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteLine(format, args);
+  va_end(args);
+}
+
+// A request and its answer.
+__attribute__((format(printf, 1, 2))) void Answered(const char* format, ...) {
+  if (quietRequests) return;
+  va_list args;
+  va_start(args, format);
+  WriteLine(format, args);
+  va_end(args);
 }
 
 std::string Unescape(const std::string& value) {
@@ -137,22 +155,22 @@ const std::string* FindTag(const std::string& file, const std::string& name) {
 LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
   const bool wide = version >= kFirstWideVersion;
   if (!wide && (lParam == kIpcGetPlaylistFileW || lParam == kIpcGetExtendedFileInfoW)) {
-    Out("request %ld unknown", static_cast<long>(lParam));
+    Answered("request %ld unknown", static_cast<long>(lParam));
     return 1;
   }
   switch (lParam) {
     case kIpcGetVersion:
-      Out("request 0 -> %lx", static_cast<unsigned long>(version));
+      Answered("request 0 -> %lx", static_cast<unsigned long>(version));
       return version;
     case kIpcGetPlaylistFile:
     case kIpcGetPlaylistFileW: {
       const size_t index = wParam;
       if (index >= playlist.size()) {
-        Out("request %ld %u -> (none)", static_cast<long>(lParam), static_cast<unsigned>(index));
+        Answered("request %ld %u -> (none)", static_cast<long>(lParam), static_cast<unsigned>(index));
         return 0;
       }
-      Out("request %ld %u -> %s", static_cast<long>(lParam), static_cast<unsigned>(index),
-          playlist[index].file.c_str());
+      Answered("request %ld %u -> %s", static_cast<long>(lParam), static_cast<unsigned>(index),
+               playlist[index].file.c_str());
       return lParam == kIpcGetPlaylistFile ? reinterpret_cast<LRESULT>(playlist[index].ansiFile.c_str())
                                            : reinterpret_cast<LRESULT>(playlist[index].wideFile.c_str());
     }
@@ -164,10 +182,10 @@ LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
         const size_t units = std::min(wideValue.size(), info->retlen - 1);
         std::copy_n(wideValue.begin(), units, info->ret);
         info->ret[units] = 0;
-        Out("request 3026 %s|%s -> %s", file.c_str(), name.c_str(), value->c_str());
+        Answered("request 3026 %s|%s -> %s", file.c_str(), name.c_str(), value->c_str());
         return 1;
       }
-      Out("request 3026 %s|%s -> (unknown)", file.c_str(), name.c_str());
+      Answered("request 3026 %s|%s -> (unknown)", file.c_str(), name.c_str());
       return 0;
     }
     case kIpcGetOutputTime: {
@@ -176,21 +194,21 @@ LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
                                       ? FindTag(playlist[current].file, "length")
                                       : nullptr;
       const LRESULT answer = wParam == 0 ? 1500 : length ? std::atol(length->c_str()) : -1;
-      Out("request 105 %u -> %ld", static_cast<unsigned>(wParam), static_cast<long>(answer));
+      Answered("request 105 %u -> %ld", static_cast<unsigned>(wParam), static_cast<long>(answer));
       return answer;
     }
     case 260:
-      Out("request 260 %u", static_cast<unsigned>(wParam));
+      Answered("request 260 %u", static_cast<unsigned>(wParam));
       return wParam == 1 ? reinterpret_cast<LRESULT>(playlistWindow) : 0;
     case kIpcGetExtendedFileInfo: {
       auto* info = reinterpret_cast<ExtendedFileInfo*>(wParam);
       const std::string file = FromAnsi(info->filename), name = FromAnsi(info->metadata);
       if (const std::string* value = FindTag(file, name)) {
         lstrcpynA(info->ret, ToAnsi(*value).c_str(), static_cast<int>(info->retlen));
-        Out("request 290 %s|%s -> %s", file.c_str(), name.c_str(), FromAnsi(info->ret).c_str());
+        Answered("request 290 %s|%s -> %s", file.c_str(), name.c_str(), FromAnsi(info->ret).c_str());
         return 1;
       }
-      Out("request 290 %s|%s -> (unknown)", file.c_str(), name.c_str());
+      Answered("request 290 %s|%s -> (unknown)", file.c_str(), name.c_str());
       return 0;
     }
     default:
@@ -429,6 +447,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (outPath) outFile = fopen(outPath, "w");
+  for (int i = 1; i < argc; ++i) quietRequests = quietRequests || std::strcmp(argv[i], "--timing") == 0;
   if (const char* text = Argument(argc, argv, "--version")) version = std::strtol(text, nullptr, 16);
   playlist = ReadPlaylist(playlistPath);
 
@@ -460,8 +479,7 @@ int main(int argc, char** argv) {
   std::ifstream script(scriptPath);
   Session session(module, record);
   session.Run(script);
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--timing") == 0) session.ReportTiming();
+  if (quietRequests) session.ReportTiming();
 
   DestroyWindow(playlistWindow);
   DestroyWindow(mainWindow);
