@@ -67,27 +67,27 @@ constexpr ControlLayout kMircControls[] = {
 constexpr ControlLayout kMySqlControls[] = {
     {chkMySQLActive, Kind::Check, 8, 16, 97, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
-    {txtMySQLServer, Kind::Edit, 64, 32, 250, 21, ""},
+    {txtMySQLServer, Kind::Edit, 72, 32, 242, 21, ""},
     {kStatic, Kind::Label, 8, 60, 54, 13, "User name:"},
-    {txtMySQLUserName, Kind::Edit, 64, 56, 250, 21, ""},
+    {txtMySQLUserName, Kind::Edit, 72, 56, 242, 21, ""},
     {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
-    {txtMySQLPassword, Kind::Password, 64, 80, 250, 21, ""},
+    {txtMySQLPassword, Kind::Password, 72, 80, 242, 21, ""},
     {kStatic, Kind::Label, 8, 108, 50, 13, "Command:"},
-    {memMySQLCmd, Kind::Memo, 64, 104, 250, 65, ""},
+    {memMySQLCmd, Kind::Memo, 72, 104, 242, 65, ""},
     {chkMySQLSSH, Kind::Check, 8, 176, 97, 17, "Use SSH tunnel"},
 };
 constexpr ControlLayout kSshControls[] = {
     {chkSSHActive, Kind::Check, 8, 16, 57, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
-    {txtSSHServer, Kind::Edit, 64, 32, 251, 21, ""},
+    {txtSSHServer, Kind::Edit, 72, 32, 243, 21, ""},
     {kStatic, Kind::Label, 8, 60, 54, 13, "User name:"},
-    {txtSSHUserName, Kind::Edit, 64, 56, 251, 21, ""},
+    {txtSSHUserName, Kind::Edit, 72, 56, 243, 21, ""},
     {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
-    {txtSSHPassword, Kind::Password, 64, 80, 251, 21, ""},
+    {txtSSHPassword, Kind::Password, 72, 80, 243, 21, ""},
     {kStatic, Kind::Label, 8, 108, 43, 13, "Key file:"},
-    {txtSSHKeyFile, Kind::Edit, 64, 104, 251, 21, ""},
+    {txtSSHKeyFile, Kind::Edit, 72, 104, 243, 21, ""},
     {kStatic, Kind::Label, 8, 132, 48, 13, "Host key:"},
-    {txtSSHHostKey, Kind::ReadOnly, 64, 128, 190, 21, ""},
+    {txtSSHHostKey, Kind::ReadOnly, 72, 128, 182, 21, ""},
     {btnSSHForget, Kind::Push, 258, 127, 57, 23, "&Forget"},
     {lblSSHRefusal, Kind::Label, 8, 156, 307, 26, ""},
 };
@@ -369,7 +369,8 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         style |= BS_PUSHBUTTON | WS_TABSTOP;
         break;
       case Kind::Tabs:
-        windowClass = WC_TABCONTROLA, style |= WS_TABSTOP | WS_CLIPSIBLINGS;
+        // Rows of tabs rather than a strip that scrolls: six tabs are wider than the dialog.
+        windowClass = WC_TABCONTROLA, style |= WS_TABSTOP | WS_CLIPSIBLINGS | TCS_MULTILINE;
         break;
       case Kind::Edit:
         windowClass = "EDIT", style |= ES_AUTOHSCROLL | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
