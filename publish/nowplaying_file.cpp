@@ -17,14 +17,17 @@ NowPlayingFile::~NowPlayingFile() {
 }
 
 void NowPlayingFile::Write(const std::string& path, const std::string& text) {
+  bool wake = false;
   {
     const std::lock_guard<HandOffMutex> hold(lock_);
     pending_ = Job{path, text};
     fresh_ = true;
     stopping_ = false;
+    // A writer that is settling or writing finds the text without a wake.
+    wake = idle_;
   }
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-  changed_.notify_one();
+  if (wake) changed_.notify_one();
 }
 
 void NowPlayingFile::Stop() {
@@ -40,10 +43,12 @@ void NowPlayingFile::Run() noexcept {
   std::unique_lock<HandOffMutex> hold(lock_);
   bool retrying = false;
   for (;;) {
+    idle_ = true;
     if (retrying)
       changed_.wait_for(hold, kRetryAfter, [&] { return stopping_ || fresh_; });
     else
       changed_.wait(hold, [&] { return stopping_ || pending_; });
+    idle_ = false;
     if (!pending_) {
       if (stopping_) return;
       continue;

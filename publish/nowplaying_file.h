@@ -43,6 +43,8 @@ class NowPlayingFile {
   // A text came since the writer last took one.
   bool fresh_ = false;
   bool stopping_ = false;
+  // The writer waits for a text, so a new one must wake it.
+  bool idle_ = false;
   std::thread thread_;
   // The writer's own: the last error logged, so that a lasting one is logged once.
   std::string lastError_;

@@ -10,12 +10,16 @@
 constexpr std::chrono::milliseconds kSettleQuiet{100};
 constexpr std::chrono::milliseconds kSettleAtMost{1000};
 
-// With hold held: returns once no change has come for kSettleQuiet, kSettleAtMost after the call,
-// or as soon as stopping() holds. takeChange() tells whether a change came, and marks it seen.
+// With hold held: returns once a kSettleQuiet went by without a change, kSettleAtMost after the
+// call, or as soon as stopping() holds. takeChange() tells whether a change came, and marks it
+// seen. Only a stop needs to wake a settling worker: the changes are looked at between waits.
 template <class TakeChange, class Stopping>
 void SettleChanges(HandOffCondition& changed, std::unique_lock<HandOffMutex>& hold, TakeChange takeChange,
                    Stopping stopping) {
   const auto until = std::chrono::steady_clock::now() + kSettleAtMost;
-  while (!stopping() && std::chrono::steady_clock::now() < until)
-    if (!changed.wait_for(hold, kSettleQuiet, [&] { return stopping() || takeChange(); })) return;
+  takeChange();
+  while (!stopping() && std::chrono::steady_clock::now() < until) {
+    changed.wait_for(hold, kSettleQuiet, stopping);
+    if (!takeChange()) return;
+  }
 }
