@@ -87,7 +87,9 @@ setting "SSH Server" REG_SZ "127.0.0.1:$ssh_port"
 setting "SSH UserName" REG_SZ "$ssh_user"
 setting "SSH Password" REG_SZ "$ssh_password"
 mkdir "$work/Plugins"
-cp "$bin/gen_skorrel.dll" "$build/windows-libs/libssh2.dll" "$work/Plugins/"
+# SKORREL_BENCH_DLL and SKORREL_BENCH_LIBSSH2 put other builds in, to compare before and after.
+cp "${SKORREL_BENCH_DLL:-$bin/gen_skorrel.dll}" "$work/Plugins/gen_skorrel.dll"
+cp "${SKORREL_BENCH_LIBSSH2:-$build/windows-libs/libssh2.dll}" "$work/Plugins/libssh2.dll"
 : >"$work/playlist.txt"
 done_event=skorrel-bench-done-$$
 printf 'waitevent %s 900000\nquit\n' "$done_event" >"$work/script.txt"
