@@ -42,6 +42,7 @@ bool SendAll(TTCPBlockSocket& destination, TTCPBlockSocket& source, const char* 
   while (sent < n) {
     const std::int32_t piece = destination.SendBytes(data + sent, n - sent);
     if (piece > 0) sent += piece;
+    std::this_thread::yield();
     if (Failed(source, destination)) return false;
     if (piece <= 0) {
       if (!IsChannel(destination)) {
@@ -108,6 +109,7 @@ bool RelaySockets(TTCPBlockSocket& local, TTCPBlockSocket& remote, std::int32_t 
       if (!PumpSocket(local, remote)) return false;
       if (ChannelHasInput(remote) && !PumpSocket(remote, local)) return false;
     }
+    std::this_thread::yield();
   }
 }
 
