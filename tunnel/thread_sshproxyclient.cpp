@@ -71,7 +71,7 @@ std::optional<HostPort> CheckedField(const char* name, const std::string& field,
 
 bool PumpSocket(TTCPBlockSocket& source, TTCPBlockSocket& destination) {
   // On the heap: a pump may run inside another's SendAll.
-  const std::unique_ptr<char[]> buffer(new char[kPumpBuffer]);
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kPumpBuffer);
   const bool channel = IsChannel(source);
   do {
     const std::int32_t n = source.RecvBytes(buffer.get(), kPumpBuffer);
