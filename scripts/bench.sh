@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the benchmarks: the native core's, then the window-thread time per track under Wine.
+# Runs the benchmarks: the native core's, then the window-thread time per track under Wine, then
+# the shipped tunnel's speed under Wine on every Windows build this machine runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,3 +13,8 @@ done
 arch=$(scripts/windows-build.sh --target gen_skorrel standin_tools)
 echo "== window-thread time per published track, under Wine ($arch)"
 SKORREL_WINE_ARCH=$arch scripts/with-wine.sh bash bench/wine_track_time.sh "build/$arch"
+for arch in $(scripts/wine-arch.sh); do
+  cmake --preset "$arch" >/dev/null
+  cmake --build --preset "$arch" -j "$(nproc)" --target gen_skorrel standin_tools tunnel_bench windows_libs >&2
+  SKORREL_WINE_ARCH=$arch scripts/with-wine.sh bash bench/wine_tunnel.sh "build/$arch"
+done

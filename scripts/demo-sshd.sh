@@ -4,6 +4,7 @@
 #   demo-sshd.sh start DIR     make the test user, a host key and a config in DIR, start sshd on a
 #                              free port on 127.0.0.1 with password login and TCP forwarding, and
 #                              print the port
+#                              (SKORREL_SSHD_LOGLEVEL sets its LogLevel, VERBOSE by default)
 #   demo-sshd.sh login         print the test user's name and password, one a line
 #   demo-sshd.sh hostkey DIR   print the host key's fingerprint as ssh-keygen -l shows it
 #   demo-sshd.sh keys DIR      make client keys of every kind in DIR/keys, let each log in, and
@@ -68,7 +69,7 @@ PermitOpen any
 StrictModes no
 UseDNS no
 MaxStartups 200
-LogLevel VERBOSE
+LogLevel ${SKORREL_SSHD_LOGLEVEL:-VERBOSE}
 EOF
     # Absolute paths throughout: with a relative log path every connection dies silently.
     setsid /usr/sbin/sshd -D -f "$dir/sshd_config" -E "$dir/sshd.log" </dev/null >/dev/null 2>&1 &

@@ -195,6 +195,9 @@ class TCustomSSL {
   virtual std::int32_t RecvBytes(void* buffer, std::int32_t length);
   // Bytes ready to read inside the plug.
   virtual std::int32_t PendingBytes();
+  // Whether a receive now could return data or report the end without new input on the socket.
+  // A plug that cannot tell says yes, so that its callers read.
+  virtual bool InputWaiting() { return true; }
   virtual std::string PeerFingerprint() { return ""; }
 
   TTCPBlockSocket& Owner() const noexcept { return owner_; }

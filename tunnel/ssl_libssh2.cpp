@@ -398,6 +398,10 @@ std::int32_t TSSLLibSSH2::PendingBytes() {
   return static_cast<std::int32_t>(available);
 }
 
+bool TSSLLibSSH2::InputWaiting() {
+  return channel_ && (PendingBytes() > 0 || LibSSH2().libssh2_channel_eof(channel_.get()) == 1);
+}
+
 bool TSSLLibSSH2::EndSecurityBoth() {
   ReleaseSession();
   return true;

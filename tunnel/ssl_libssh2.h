@@ -78,6 +78,9 @@ class TSSLLibSSH2 : public TCustomSSL {
   std::int32_t RecvBytes(void* buffer, std::int32_t length) override;
   // Channel bytes already decrypted inside libssh2.
   std::int32_t PendingBytes() override;
+  // Looks inside libssh2 only: every read and write of the channel first reads the socket until it
+  // would block, so what is not queued there has not arrived.
+  bool InputWaiting() override;
   // "SHA256:" and the unpadded Base64 of the host key's SHA-256, as ssh-keygen -l shows it; empty
   // without a session.
   std::string PeerFingerprint() override { return fingerprint_; }

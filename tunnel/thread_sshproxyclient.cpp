@@ -1,5 +1,6 @@
 #include "tunnel/thread_sshproxyclient.h"
 
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -8,7 +9,9 @@
 
 namespace {
 
-constexpr std::int32_t kPumpBuffer = 65535;
+// Under Wine every receive, send and wait is a round trip to the wine server: the more each one
+// moves, the fewer of them. libssh2 hands out several queued packets in one read.
+constexpr std::int32_t kPumpBuffer = 256 * 1024;
 
 bool Failed(const TTCPBlockSocket& a, const TTCPBlockSocket& b) {
   return a.LastErrorCode() != 0 || b.LastErrorCode() != 0;
@@ -16,6 +19,12 @@ bool Failed(const TTCPBlockSocket& a, const TTCPBlockSocket& b) {
 
 // A secured socket's plug never blocks, so it can be read without a wait first.
 bool IsChannel(const TTCPBlockSocket& socket) { return socket.SecurityPlug().SecurityActive(); }
+
+// A channel whose socket the wait did not find readable holds input only if the library queued
+// some while it was written to; asking costs no receive that would only say it would block.
+bool ChannelHasInput(TTCPBlockSocket& socket) {
+  return IsChannel(socket) && socket.SecurityPlug().InputWaiting();
+}
 
 // Fails the socket with the wait's own error when the wait fails.
 bool WaitReadable(TTCPBlockSocket& socket, std::int32_t waitMs) {
@@ -61,14 +70,17 @@ std::optional<HostPort> CheckedField(const char* name, const std::string& field,
 }  // namespace
 
 bool PumpSocket(TTCPBlockSocket& source, TTCPBlockSocket& destination) {
-  char buffer[kPumpBuffer];
+  // On the heap: a pump may run inside another's SendAll.
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kPumpBuffer);
   const bool channel = IsChannel(source);
   do {
-    const std::int32_t n = source.RecvBytes(buffer, kPumpBuffer);
+    const std::int32_t n = source.RecvBytes(buffer.get(), kPumpBuffer);
     if (source.LastErrorCode() != 0) return false;
     if (n <= 0) return true;
-    if (!SendAll(destination, source, buffer, n)) return false;
-  } while (channel);
+    if (!SendAll(destination, source, buffer.get(), n)) return false;
+    // A channel read drains the socket before it hands out data, so the channel is read until the
+    // library holds nothing more rather than until a receive would block.
+  } while (channel && source.SecurityPlug().InputWaiting());
   return true;
 }
 
@@ -92,10 +104,10 @@ bool RelaySockets(TTCPBlockSocket& local, TTCPBlockSocket& remote, std::int32_t 
       return false;
     }
     if (ready == 0) return true;
-    if ((waits[1].readable || IsChannel(remote)) && !PumpSocket(remote, local)) return false;
+    if ((waits[1].readable || ChannelHasInput(remote)) && !PumpSocket(remote, local)) return false;
     if (waits[0].readable) {
       if (!PumpSocket(local, remote)) return false;
-      if (IsChannel(remote) && !PumpSocket(remote, local)) return false;
+      if (ChannelHasInput(remote) && !PumpSocket(remote, local)) return false;
     }
     std::this_thread::yield();
   }
