@@ -198,6 +198,10 @@ class TCustomSSL {
   // Whether a receive now could return data or report the end without new input on the socket.
   // A plug that cannot tell says yes, so that its callers read.
   virtual bool InputWaiting() { return true; }
+  // Tells the plug that a wait found the owner's socket readable. A plug may skip reading a socket
+  // it found empty until told so: under Wine a receive that finds nothing costs as much as one
+  // that finds data.
+  virtual void SocketReadable() {}
   virtual std::string PeerFingerprint() { return ""; }
 
   TTCPBlockSocket& Owner() const noexcept { return owner_; }

@@ -31,15 +31,16 @@ using LibSSH2PromptAnswerer = void (*)(const char* name, int nameLength, const c
 
 namespace ssh2 {
 constexpr int kErrorAlloc = -6;
+constexpr int kErrorSocketSend = -7;
 constexpr int kErrorTimeout = -9;
 constexpr int kErrorChannelClosed = -26;
 constexpr int kErrorEagain = -37;
 constexpr int kErrorBadUse = -39;
-constexpr int kSessionBlockOutbound = 0x0002;
 constexpr int kHostkeyHashSha256 = 3;
 constexpr int kDisconnectByApplication = 11;
 constexpr unsigned kChannelPacketDefault = 32768;
 constexpr unsigned kChannelWindowDefault = 2 * 1024 * 1024;
+constexpr int kCallbackSend = 5;
 constexpr int kCallbackRecv = 6;
 constexpr int kMethodHostkey = 1;
 constexpr int kErrorFile = -16;
@@ -64,7 +65,6 @@ constexpr int kErrorHostKeyRefused = -1000;
   X(void, libssh2_session_set_timeout, (LIBSSH2_SESSION * session, long timeout))                          \
   X(int, libssh2_session_last_error,                                                                       \
     (LIBSSH2_SESSION * session, char** errmsg, int* errmsg_len, int want_buf))                             \
-  X(int, libssh2_session_block_directions, (LIBSSH2_SESSION * session))                                    \
   X(const char*, libssh2_hostkey_hash, (LIBSSH2_SESSION * session, int hash_type))                         \
   X(const char*, libssh2_session_hostkey, (LIBSSH2_SESSION * session, std::size_t * len, int* type))       \
   X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))     \

@@ -2,6 +2,7 @@
 // Every difference between Winsock and BSD sockets, so that the socket layer reads the same on both
 // systems. Error numbers are Winsock's everywhere: BSD errno values and resolver results are mapped
 // onto them, so callers see the same codes on Linux as on Windows.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -20,11 +21,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #endif
 
 #include "runtime/handle.h"
+
+// A non-blocking socket had nothing to give or no room to take.
+inline constexpr int kWouldBlock = 10035;
 
 // One socket that a wait looks at, and what the wait found. A wait takes at most kMaxWaitSockets.
 constexpr std::size_t kMaxWaitSockets = 8;
@@ -74,8 +77,22 @@ inline bool StartSocketLibrary() {
 }
 inline void StopSocketLibrary() { WSACleanup(); }
 
+// The last error as a C library reports it, for libraries that take errno values: what
+// libssh2's own receive makes of Winsock's numbers.
+inline int SocketErrno() {
+  switch (WSAGetLastError()) {
+    case WSAEWOULDBLOCK:
+      return EAGAIN;
+    case WSAENOTSOCK:
+      return EBADF;
+    case WSAEINTR:
+      return EINTR;
+    default:
+      return EIO;
+  }
+}
+
 // Winsock has no way to ask for an immediate acknowledgement.
-inline constexpr bool kCanAcknowledgeAtOnce = false;
 inline void AcknowledgeAtOnce(socket_t) {}
 
 // Waits until a socket is ready as asked, or the limit passes (-1: no limit). Returns how many are
@@ -133,6 +150,7 @@ inline int WinsockCode(int error) {
 }
 
 inline int SocketLastError() { return WinsockCode(errno); }
+inline int SocketErrno() { return errno; }
 
 // getaddrinfo's results as Winsock's resolver reports them.
 inline int ResolverError(int result) {
@@ -216,7 +234,6 @@ inline void StopSocketLibrary() {}
 
 // Sends the ACK for what was read now rather than after the delayed-ACK timer. Linux turns quick
 // acknowledgement off again by itself, so it is asked for after every read.
-inline constexpr bool kCanAcknowledgeAtOnce = true;
 inline void AcknowledgeAtOnce(socket_t s) {
   const int on = 1;
   setsockopt(s, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);

@@ -16,21 +16,11 @@ namespace {
 constexpr long kConnectTimeoutMs = 30000;
 // Closing waits this long for the server's answers before the connection is cut.
 constexpr long kCloseTimeoutMs = 2000;
-// A packet begun on the wire is finished within this time or the session fails.
-constexpr auto kFinishWriteTimeout = std::chrono::seconds(30);
+// What a call put on the wire is sent within this time or the session fails.
+constexpr auto kFlushTimeout = std::chrono::seconds(30);
 // libssh2's and OpenSSH's own default. A larger one lets sshd queue that much for us, and its CPU
 // per byte sent grows several times over: a 16 MiB window cut downloads to a fifth.
 constexpr unsigned kChannelWindow = ssh2::kChannelWindowDefault;
-
-// sshd leaves Nagle on, so its second small packet waits for our ACK of the first, which the
-// system delays by 40 ms; several such waits fall into every login and channel open. This receive
-// acknowledges every read at once. libssh2 wants -errno on failure, as its own receive gives.
-libssh2_ssize_t RecvAcknowledging(socket_t socket, void* buffer, std::size_t length, int flags, void**) {
-  const libssh2_ssize_t n = recv(socket, static_cast<char*>(buffer), length, flags);
-  const int error = errno;
-  AcknowledgeAtOnce(socket);
-  return n < 0 ? -error : n;
-}
 
 std::string Base64WithoutPadding(const unsigned char* data, std::size_t size) {
   static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -162,6 +152,18 @@ void StopLibSSH2() {
 
 TSSLLibSSH2::~TSSLLibSSH2() { ReleaseSession(); }
 
+libssh2_ssize_t TSSLLibSSH2::ReceiveFromWire(socket_t socket, void* buffer, std::size_t length, int flags,
+                                             void** abstract) {
+  return static_cast<TSSLLibSSH2*>(*abstract)->wire_.Receive(socket, static_cast<char*>(buffer), length,
+                                                             flags);
+}
+
+libssh2_ssize_t TSSLLibSSH2::SendToWire(socket_t socket, const void* buffer, std::size_t length, int flags,
+                                        void** abstract) {
+  return static_cast<TSSLLibSSH2*>(*abstract)->wire_.Send(socket, static_cast<const char*>(buffer), length,
+                                                          flags);
+}
+
 std::string TSSLLibSSH2::LibraryVersion() {
   const char* version = LibSSH2().libssh2_version ? LibSSH2().libssh2_version(0) : nullptr;
   return version ? std::string("libssh2 ") + version : "";
@@ -203,9 +205,9 @@ bool TSSLLibSSH2::Connect() {
   // Small requests and replies leave at once instead of waiting for the previous one's ACK.
   const int on = 1;
   setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  if constexpr (kCanAcknowledgeAtOnce)
-    api.libssh2_session_callback_set(session, ssh2::kCallbackRecv,
-                                     reinterpret_cast<void*>(&RecvAcknowledging));
+  wire_ = SshWire();
+  api.libssh2_session_callback_set(session, ssh2::kCallbackRecv, reinterpret_cast<void*>(&ReceiveFromWire));
+  api.libssh2_session_callback_set(session, ssh2::kCallbackSend, reinterpret_cast<void*>(&SendToWire));
 
   // A failure keeps its code and text; the half-made session goes at once.
   auto abandon = [this] {
@@ -238,6 +240,7 @@ bool TSSLLibSSH2::Connect() {
   if (!SSHChannelType.empty() && !OpenChannel()) return abandon();
 
   api.libssh2_session_set_blocking(session, 0);
+  wire_.Buffering(true);
   securityActive_ = true;
   return true;
 }
@@ -324,25 +327,10 @@ bool TSSLLibSSH2::OpenChannel() {
   return RecordStatus(status != 0 ? status : ssh2::kErrorChannelClosed);
 }
 
-template <typename Call>
-long TSSLLibSSH2::FinishingWrites(Call call) {
-  const LibSSH2Entries& api = LibSSH2();
-  const auto deadline = std::chrono::steady_clock::now() + kFinishWriteTimeout;
-  for (;;) {
-    const long result = static_cast<long>(call());
-    if (result != ssh2::kErrorEagain ||
-        !(api.libssh2_session_block_directions(session_.get()) & ssh2::kSessionBlockOutbound)) {
-      return result;
-    }
-    // libssh2 has put part of a packet on the wire. Only the same call may finish it; anything
-    // else sent first would be lost or sent twice.
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return ssh2::kErrorTimeout;
-    SocketWait wait{static_cast<std::uintptr_t>(Owner().SocketHandle())};
-    wait.write = true;
-    WaitSockets(&wait, 1, static_cast<std::int32_t>(left.count()));
-  }
+bool TSSLLibSSH2::Flushed() {
+  const int error = wire_.Flush(Owner().SocketHandle(), std::chrono::steady_clock::now() + kFlushTimeout);
+  return error == 0 || Fail(ssh2::kErrorSocketSend,
+                            "Could not send to the SSH server (socket error " + std::to_string(error) + ")");
 }
 
 bool TSSLLibSSH2::StartTransfer() {
@@ -357,10 +345,8 @@ std::int32_t TSSLLibSSH2::SendBytes(const void* buffer, std::int32_t length) {
   const char* data = static_cast<const char*>(buffer);
   std::int32_t total = 0;
   while (total < length) {
-    const long written = FinishingWrites([&] {
-      return api.libssh2_channel_write_ex(channel_.get(), 0, data + total,
-                                          static_cast<std::size_t>(length - total));
-    });
+    const long written = static_cast<long>(api.libssh2_channel_write_ex(
+        channel_.get(), 0, data + total, static_cast<std::size_t>(length - total)));
     if (written > 0) {
       total += static_cast<std::int32_t>(written);
     } else if (written == 0 || written == ssh2::kErrorEagain) {
@@ -370,17 +356,27 @@ std::int32_t TSSLLibSSH2::SendBytes(const void* buffer, std::int32_t length) {
       return -1;
     }
   }
-  return total;
+  return Flushed() ? total : -1;
 }
 
 std::int32_t TSSLLibSSH2::RecvBytes(void* buffer, std::int32_t length) {
   if (!StartTransfer()) return -1;
   const LibSSH2Entries& api = LibSSH2();
-  const long got = FinishingWrites([&] {
-    return api.libssh2_channel_read_ex(channel_.get(), 0, static_cast<char*>(buffer),
-                                       static_cast<std::size_t>(length));
-  });
-  if (got > 0) return static_cast<std::int32_t>(got);
+  char* into = static_cast<char*>(buffer);
+  std::int32_t total = 0;
+  long got = 0;
+  // With a cipher that authenticates whole packets (chacha20-poly1305) libssh2 decrypts one packet
+  // per read and then says "would block" on the part of the next it holds. So the read goes on
+  // while received bytes wait and there is room: one delivery, not one per packet.
+  do {
+    got = static_cast<long>(api.libssh2_channel_read_ex(channel_.get(), 0, into + total,
+                                                        static_cast<std::size_t>(length - total)));
+    if (got > 0) total += static_cast<std::int32_t>(got);
+  } while (got > 0 && total < length && wire_.HasInput());
+  // A read may answer the server: a window adjustment, a key exchange.
+  if (!Flushed()) return -1;
+  // A failure after some data is reported by the next read, which meets it again.
+  if (total > 0) return total;
   if (got == ssh2::kErrorEagain) return 0;
   if (got == 0) {
     if (!api.libssh2_channel_eof(channel_.get())) return 0;
@@ -399,7 +395,8 @@ std::int32_t TSSLLibSSH2::PendingBytes() {
 }
 
 bool TSSLLibSSH2::InputWaiting() {
-  return channel_ && (PendingBytes() > 0 || LibSSH2().libssh2_channel_eof(channel_.get()) == 1);
+  return channel_ &&
+         (wire_.HasInput() || PendingBytes() > 0 || LibSSH2().libssh2_channel_eof(channel_.get()) == 1);
 }
 
 bool TSSLLibSSH2::EndSecurityBoth() {
@@ -411,6 +408,10 @@ void TSSLLibSSH2::ReleaseSession() {
   securityActive_ = false;
   fingerprint_.clear();
   if (!session_) return;
+  // What libssh2 counts as sent goes out before the close.
+  wire_.Flush(Owner().SocketHandle(),
+              std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseTimeoutMs));
+  wire_.Buffering(false);
   const LibSSH2Entries& api = LibSSH2();
   LIBSSH2_SESSION* session = session_.get();
   // Closing talks to the server; blocking with a short limit, so a server that does not answer

@@ -28,7 +28,9 @@
 //       break;                                            // would block: safe to wait
 //     }
 //
-// and waits for the raw socket (ssh.SocketHandle()) to become readable. Bytes the channel did not
+// and waits for the raw socket (ssh.SocketHandle()) to become readable, then says so with
+// SocketReadable: once a read of the wire has come back short, the plug reads the wire again only
+// after that, so a drain costs no receive that would only say "would block". Bytes the channel did not
 // take are offered again after the next wake-up (a window adjustment arrives as incoming data),
 // again followed by a drain. libssh2 sessions belong to one thread each.
 #include <cstdint>
@@ -37,6 +39,7 @@
 #include "runtime/handle.h"
 #include "tunnel/blcksock.h"
 #include "tunnel/libssh2_binding.h"
+#include "tunnel/ssh_wire.h"
 
 // Loads libssh2 and starts it once; on success every socket made afterwards gets a TSSLLibSSH2
 // plug. Call at module start, before any thread makes sockets. False when the library is missing or
@@ -78,9 +81,11 @@ class TSSLLibSSH2 : public TCustomSSL {
   std::int32_t RecvBytes(void* buffer, std::int32_t length) override;
   // Channel bytes already decrypted inside libssh2.
   std::int32_t PendingBytes() override;
-  // Looks inside libssh2 only: every read and write of the channel first reads the socket until it
-  // would block, so what is not queued there has not arrived.
+  // Looks inside the plug only: libssh2's queue and the bytes received but not yet decrypted.
+  // Every read and write of the channel first reads the socket until it would block, so what is
+  // not in either has not arrived.
   bool InputWaiting() override;
+  void SocketReadable() override { wire_.Readable(); }
   // "SHA256:" and the unpadded Base64 of the host key's SHA-256, as ssh-keygen -l shows it; empty
   // without a session.
   std::string PeerFingerprint() override { return fingerprint_; }
@@ -94,11 +99,17 @@ class TSSLLibSSH2 : public TCustomSSL {
   bool StartTransfer();
   bool RecordStatus(long status);
   bool Fail(long status, const std::string& text);
-  template <typename Call>
-  long FinishingWrites(Call call);
+  // Sends what the last call put on the wire; false, with an error, when that fails.
+  bool Flushed();
   void ReleaseSession();
+  // libssh2's receive and send; the session's abstract is the plug.
+  static libssh2_ssize_t ReceiveFromWire(socket_t socket, void* buffer, std::size_t length, int flags,
+                                         void** abstract);
+  static libssh2_ssize_t SendToWire(socket_t socket, const void* buffer, std::size_t length, int flags,
+                                    void** abstract);
 
   unique_ssh_session session_;
   unique_ssh_channel channel_;
   std::string fingerprint_;
+  SshWire wire_;
 };

@@ -29,9 +29,12 @@ bool ChannelHasInput(TTCPBlockSocket& socket) {
 // Fails the socket with the wait's own error when the wait fails.
 bool WaitReadable(TTCPBlockSocket& socket, std::int32_t waitMs) {
   SocketWait wait{static_cast<std::uintptr_t>(socket.SocketHandle()), true};
-  if (WaitSockets(&wait, 1, waitMs) >= 0) return true;
-  socket.Fail(SocketLastError());
-  return false;
+  if (WaitSockets(&wait, 1, waitMs) < 0) {
+    socket.Fail(SocketLastError());
+    return false;
+  }
+  if (wait.readable) socket.SecurityPlug().SocketReadable();
+  return true;
 }
 
 // Sends n bytes whole. A channel whose window is full takes nothing until the peer opens it again;
@@ -104,6 +107,7 @@ bool RelaySockets(TTCPBlockSocket& local, TTCPBlockSocket& remote, std::int32_t 
       return false;
     }
     if (ready == 0) return true;
+    if (waits[1].readable) remote.SecurityPlug().SocketReadable();
     if ((waits[1].readable || ChannelHasInput(remote)) && !PumpSocket(remote, local)) return false;
     if (waits[0].readable) {
       if (!PumpSocket(local, remote)) return false;

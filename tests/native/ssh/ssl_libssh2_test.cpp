@@ -75,6 +75,7 @@ std::string Exchange(TTCPBlockSocket& ssh, const std::string& data, std::size_t 
       ADD_FAILURE() << "stalled with " << received.size() << " of " << expected << " bytes back";
       break;
     }
+    ssh.SecurityPlug().SocketReadable();
   }
   EXPECT_EQ(ssh.LastErrorCode(), 0) << ssh.SecurityPlug().LastErrorText();
   return received;
@@ -125,6 +126,7 @@ TEST_F(SshPlug, InputWaitingSaysYesExactlyWhileChannelBytesWaitInsideTheLibrary)
     SocketWait wait{static_cast<std::uintptr_t>(ssh->SocketHandle())};
     wait.read = true;
     ASSERT_GT(WaitSockets(&wait, 1, 10000), 0) << "no reply";
+    plug.SocketReadable();
     got = ssh->RecvBytes(buffer, 10);
   }
   ASSERT_EQ(got, 10);
@@ -188,6 +190,7 @@ TEST_F(SshPlug, AChannelClosedAtTheFarEndDeliversItsLastBytesThenFails) {
       SocketWait wait{static_cast<std::uintptr_t>(ssh->SocketHandle())};
       wait.read = true;
       ASSERT_GT(WaitSockets(&wait, 1, 10000), 0) << "the close never arrived";
+      ssh->SecurityPlug().SocketReadable();
     }
   }
   EXPECT_EQ(received, "last words");
