@@ -66,9 +66,16 @@ as_root cat "$keys/ecdsa_pem" >"$work/id_ecdsa"
 chmod 600 "$work/id_ecdsa"
 { read -r ssh_user; read -r ssh_password; } < <("$scripts/demo-sshd.sh" login)
 
-# The client's figures as "measure value" lines.
-measure() { wine "$bin/tunnel_bench.exe" client "$1" | tr -d '\r'; }
-figure() { sed -n "s/^$2 //p" <<<"$1"; }
+# Each path is measured once per round, the rounds one after another, so that a burst of load on
+# this machine falls on every path alike; the table shows each figure's median.
+rounds=${SKORREL_BENCH_ROUNDS:-3}
+# Appends the client's figures ("measure value" lines) to the path's file and prints them.
+measure() {  # measure PATH PORT
+  wine "$bin/tunnel_bench.exe" client "$2" | tr -d '\r' | tee -a "$work/$1.figures" | paste -sd' '
+}
+figure() {  # figure PATH NAME: the median
+  sed -n "s/^$2 //p" "$work/$1.figures" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
 # The cipher and MAC of the last session sshd logged from line $1 on.
 negotiated() {
   as_root tail -n +"$1" "$ssh_log" | sed -n 's/.*kex: client->server cipher: \([^ ]*\) MAC: \([^ ]*\).*/\1 \2/p' | tail -n 1
@@ -99,11 +106,8 @@ SKORREL_TEST_TUNNEL_PORT=$tunnel_port wine "$bin/player.exe" --plugin "$(win "$w
 player=$!
 pids+=("$player")
 wait_accepts "$tunnel_port" || exit 1
-plugin=$(measure "$tunnel_port")
+measure plugin "$tunnel_port"
 plugin_methods=$(negotiated "$log_from")
-wine "$bin/tunnel_bench.exe" signal "$done_event"
-wait "$player" || true
-echo "$plugin" | paste -sd' '
 
 # ssh -L: the session stands before the first connection, as a user's would.
 forward() {  # forward PORT SSH-OPTION...
@@ -120,9 +124,9 @@ echo "== ssh -L, OpenSSH's own choice"
 port=$(free_port)
 log_from=$(($(as_root wc -l <"$ssh_log") + 1))
 forward "$port"
-openssh=$(measure "$port")
+openssh_port=$port
+measure openssh "$port"
 openssh_methods=$(negotiated "$log_from")
-echo "$openssh" | paste -sd' '
 
 echo "== ssh -L forced to the plug-in's cipher and MAC ($plugin_methods)"
 read -r cipher mac <<<"$plugin_methods"
@@ -131,32 +135,43 @@ forced_options=(-c "$cipher")
 port=$(free_port)
 log_from=$(($(as_root wc -l <"$ssh_log") + 1))
 forward "$port" "${forced_options[@]}"
-forced=$(measure "$port")
+forced_port=$port
+measure forced "$port"
 forced_methods=$(negotiated "$log_from")
-echo "$forced" | paste -sd' '
 
 echo "== a plain relay under Wine, no SSH"
 port=$(free_port)
 wine "$bin/tunnel_bench.exe" relay "$port" "$echo_port" >/dev/null &
 pids+=($!)
 wait_accepts "$port" || exit 1
-floor=$(measure "$port")
-echo "$floor" | paste -sd' '
+floor_port=$port
+measure floor "$port"
+
+for round in $(seq 2 "$rounds"); do
+  echo "== round $round: the plug-in's tunnel, ssh -L, forced ssh -L, the plain relay"
+  measure plugin "$tunnel_port"
+  measure openssh "$openssh_port"
+  measure forced "$forced_port"
+  measure floor "$floor_port"
+done
+wine "$bin/tunnel_bench.exe" signal "$done_event"
+wait "$player" || true
 
 echo
-echo "== the tunnel under Wine ($(basename "$build")): one Wine client, an echo server behind each path"
+echo "== the tunnel under Wine ($(basename "$build")): one Wine client, an echo server behind each path;"
+echo "   medians of $rounds rounds"
 echo "negotiated: plug-in $plugin_methods; ssh -L $openssh_methods; forced ssh -L $forced_methods"
 row() {  # row LABEL NAME UNIT HIGHER-IS-BETTER
   local p o f w
-  p=$(figure "$plugin" "$2") o=$(figure "$openssh" "$2") f=$(figure "$forced" "$2") w=$(figure "$floor" "$2")
+  p=$(figure plugin "$2") o=$(figure openssh "$2") f=$(figure forced "$2") w=$(figure floor "$2")
   awk -v l="$1" -v u="$3" -v p="$p" -v o="$o" -v f="$f" -v w="$w" -v up="$4" 'BEGIN {
-    r = up ? p / o : o / p
-    printf "| %-34s | %10s %-4s | %10s | %5.2fx | %10s | %10s |\n", l, p, u, o, r, f, w }'
+    printf "| %-34s | %10s %-4s | %10s | %5.2fx | %10s | %10s | %5.2fx |\n", l, p, u, o, up ? p / o : o / p, f, w,
+      up ? p / w : w / p }'
 }
-printf '| %-34s | %-15s | %10s | %6s | %10s | %10s |\n' measure "plug-in's tunnel" "ssh -L" ratio \
-  "forced -L" "Wine relay"
+printf '| %-34s | %-15s | %10s | %6s | %10s | %10s | %6s |\n' measure "plug-in's tunnel" "ssh -L" ratio \
+  "forced -L" "Wine relay" ratio
 row "64 MiB each way at once" bulk MB/s 1
 row "100-byte round trip, median" rtt "us" 0
 row "connect, one byte there and back" connect ms 0
-echo "(ratio: the plug-in's speed over ssh -L's, 1.00x is level; connect: the plug-in opens a new SSH"
-echo " session per connection, ssh -L's session already stands)"
+echo "(ratios: the plug-in's speed over ssh -L's, then over the plain relay's; 1.00x is level. Connect:"
+echo " the plug-in opens a new SSH session per connection, ssh -L's session already stands)"
