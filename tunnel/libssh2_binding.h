@@ -32,7 +32,6 @@ using LibSSH2PromptAnswerer = void (*)(const char* name, int nameLength, const c
 namespace ssh2 {
 constexpr int kErrorAlloc = -6;
 constexpr int kErrorSocketSend = -7;
-constexpr int kErrorTimeout = -9;
 constexpr int kErrorChannelClosed = -26;
 constexpr int kErrorEagain = -37;
 constexpr int kErrorBadUse = -39;

@@ -14,7 +14,6 @@ SKORREL_LIBSSH2_ENTRIES(SKORREL_CHECK_PROTOTYPE)
 #undef SKORREL_CHECK_PROTOTYPE
 
 static_assert(ssh2::kErrorAlloc == LIBSSH2_ERROR_ALLOC);
-static_assert(ssh2::kErrorTimeout == LIBSSH2_ERROR_TIMEOUT);
 static_assert(ssh2::kErrorChannelClosed == LIBSSH2_ERROR_CHANNEL_CLOSED);
 static_assert(ssh2::kErrorEagain == LIBSSH2_ERROR_EAGAIN);
 static_assert(ssh2::kErrorBadUse == LIBSSH2_ERROR_BAD_USE);
