@@ -26,5 +26,17 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 # wine32 lives in the i386 architecture; it installs even where i386 code cannot run.
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror caught mid-sync fails some lists ("Mirror sync in progress?"); the lists that did arrive
+# are enough to go on with.
+$sudo apt-get update -qq || echo "install-deps: apt-get update failed for some lists; going on with the rest"
+install() {
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null
+}
+if ! install; then
+  # Multi-arch pairs need one version: when one architecture's list of the security or updates suite
+  # is missing, amd64 resolves to a version i386 cannot see. The machine's own suite has both.
+  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$suite" ] || exit 1
+  echo "install-deps: the packages could not be installed as resolved; trying again from $suite alone"
+  install -t "$suite"
+fi
