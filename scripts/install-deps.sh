@@ -12,7 +12,9 @@ packages=(
   mariadb-server libmariadb3 libmariadb-dev
   libssh2-1-dev openssh-server
   python3 nlohmann-json3-dev
-  dpkg-dev
+  libsqlite3-dev
+  # The Windows builds make their libraries from Debian's sources; SQLite's amalgamation needs tclsh.
+  dpkg-dev tcl
   nsis zip unzip
 )
 
