@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "runtime/handles_win32.h"
+#include "runtime/paths_win32.h"
 #include "runtime/unicode_win32.h"
 
 namespace {
@@ -18,29 +19,11 @@ std::string SystemError(const char* what, DWORD code) {
   return std::string(what) + " failed with error " + std::to_string(code);
 }
 
-std::wstring Expanded(const std::wstring& path) {
-  std::wstring result(ExpandEnvironmentStringsW(path.c_str(), nullptr, 0), L'\0');
-  if (result.empty()) return path;
-  result.resize(ExpandEnvironmentStringsW(path.c_str(), result.data(), static_cast<DWORD>(result.size())));
-  if (!result.empty() && result.back() == L'\0') result.pop_back();
-  return result;
-}
-
-// Creates every missing folder of path's parent.
-void CreateParents(const std::wstring& path) {
-  const std::size_t slash = path.find_last_of(L"\\/");
-  if (slash == std::wstring::npos || slash == 0) return;
-  const std::wstring folder = path.substr(0, slash);
-  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-  CreateParents(folder);
-  CreateDirectoryW(folder.c_str(), nullptr);
-}
-
 }  // namespace
 
 std::string Win32NowPlayingDisk::Replace(const std::string& path, const std::string& text) {
-  const std::wstring target = Expanded(Wide(path));
-  CreateParents(target);
+  const std::wstring target = ExpandedPath(Wide(path));
+  CreateParentFolders(target);
   // Beside the file, so the replace is a rename on one volume.
   const std::wstring temporary = target + L".skorrel-tmp";
   {
