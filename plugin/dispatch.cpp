@@ -1,7 +1,10 @@
 #include "plugin/dispatch.h"
 
+#include <chrono>
+
 #include "diag/run_logged.h"
 #include "track/globals_misc.h"
+#include "track/play_id.h"
 
 std::string FileExtension(const std::string& fileName) {
   const std::size_t dot = fileName.rfind('.');
@@ -54,8 +57,12 @@ void TrackDispatch::HideTrack() {
 
 void TrackDispatch::OnTrackNotice(LParam lParam) {
   paused_ = false;
-  const TTrackMetaData track{player_.GetPlaylistFile(static_cast<int>(lParam & kPlaylistIndexMask))};
+  TTrackMetaData track{player_.GetPlaylistFile(static_cast<int>(lParam & kPlaylistIndexMask))};
   if (!Accept(track.FileName)) return;
+  track.PlayId = NewPlayId();
+  track.ListenedAt =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
 
   if (settings_.IgnoreExts && IsIgnoredFile(track.FileName, settings_.IgnoreExtList)) {
     ClearNowPlaying();

@@ -1,11 +1,13 @@
 #include "track/subtags.h"
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "diag/globals.h"
 #include "track/faststrings.h"
+#include "track/globals_misc.h"
 
 namespace {
 
@@ -31,6 +33,14 @@ std::string WithoutPercentSigns(std::string_view tag) {
   for (char c : tag)
     if (c != '%') name += c;
   return name;
+}
+
+// The tags the play itself answers rather than the player.
+std::optional<std::string> PlayTag(const TTrackMetaData& track, const std::string& name) {
+  const std::string lower = LowerAscii(name);
+  if (lower == "playid") return track.PlayId;
+  if (lower == "listened_at") return std::to_string(track.ListenedAt);
+  return std::nullopt;
 }
 
 std::string SqlEscaped(std::string value) {
@@ -118,8 +128,16 @@ std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::str
     ++matches;
     LogDebug("SubTags: Match(" + std::to_string(matches) + ") - " + match);
 
-    std::string value = tags.Tag(track.FileName, WithoutPercentSigns(match));
-    if (value.empty()) ++empties;
+    const std::string name = WithoutPercentSigns(match);
+    std::string value;
+    if (const std::optional<std::string> play = PlayTag(track, name)) {
+      value = *play;
+      // Always known, so never a sign that the player knew the track: they count as empty.
+      ++empties;
+    } else {
+      value = tags.Tag(track.FileName, name);
+      if (value.empty()) ++empties;
+    }
     if (sqlEscape) value = SqlEscaped(std::move(value));
     expansion.Replace(match, value);
   }

@@ -1,12 +1,21 @@
 #pragma once
 // The track as it travels between the shell and the publishers, and where its tags come from.
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
 
 struct TTrackMetaData {
+  TTrackMetaData() = default;
+  // A track as the player names it, before it is played.
+  TTrackMetaData(std::string fileName) : FileName(std::move(fileName)) {}
+
   // The playlist entry's file name exactly as the player reported it; may be empty.
   std::string FileName;
+  // This play of the track, fixed when it starts: the %playid% and %listened_at% of every
+  // template, so that a history destination can tell a play sent twice from two plays.
+  std::string PlayId;
+  std::int64_t ListenedAt = 0;  // Unix seconds
 };
 
 // Answers a tag of a file the way the player does: the value, or empty when it has none.
