@@ -1,11 +1,12 @@
-// A track change to its committed row, on a loopback MariaDB server: the plug-in's trigger and
-// worker (tag expansion, a thread, connect through the option group, one INSERT, close) against a
-// bare C function over the client library doing the same connect, insert and close, in the same
-// run. Two more bare loops split the difference into its parts: a thread per row, and reading the
-// option group, both of which the plug-in does by design.
+// Statements to committed rows on a loopback MariaDB server: the plug-in's sender draining a
+// backlog of 1,000 from its outbox on one connection, against the way before it, a connection per
+// statement; and the bare client's connect, insert and close, alone, on a thread each and reading
+// the option group, which split the cost of a connection into its parts.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,43 +17,36 @@
 #include "database/mysql.h"
 #include "database/thread_mysql_updater.h"
 #include "native/mariadb/mariadb_server.h"
+#include "outbox/outbox.h"
 
 namespace {
 
 constexpr const char* kInsert =
     "insert into `tolby`.`winamp_played` (`fulltitle`) values ('Some Artist - Some Title')";
 
-class Tags : public TagSource {
- public:
-  std::string Tag(const std::string&, const std::string& name) override {
-    return name == "artist" ? "Some Artist" : name == "title" ? "Some Title" : std::string();
-  }
-};
-
-// Tells when a worker has gone: its seams hold the only other copies of a token.
-class WorkerGone {
+// Counts the statements the sender ran, so a benchmark can wait for the last without polling.
+class Performed {
  public:
   MySQLUpdateSeams Seams() {
-    gone_ = false;
-    auto token = std::shared_ptr<void>(nullptr, [this](void*) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      gone_ = true;
-      changed_.notify_all();
-    });
     MySQLUpdateSeams seams;
-    seams.log = [token](std::string_view) {};
-    seams.queryFailedBox = [token](const std::string&) {};
+    seams.log = [this](std::string_view line) {
+      if (line != "TThreadMySQLUpdater.Execute: finished") return;
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++count_;
+      changed_.notify_all();
+    };
+    seams.queryFailedBox = [](const std::string&) {};
     return seams;
   }
-  void Wait() {
+  void WaitFor(long count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return gone_; });
+    changed_.wait(lock, [&] { return count_ >= count; });
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool gone_ = false;
+  long count_ = 0;
 };
 
 void CheckRows(benchmark::State& state, const MariaDBServer& server) {
@@ -61,24 +55,47 @@ void CheckRows(benchmark::State& state, const MariaDBServer& server) {
     state.SkipWithError("a row went missing");
 }
 
-void TrackChangeToCommittedRow(benchmark::State& state) {
+constexpr int kBacklog = 1000;
+
+// A backlog of statements, as a day offline leaves it, sent by the sender on its one connection.
+void SenderDrainsABacklog(benchmark::State& state) {
   MariaDBServer& server = MariaDBServer::Shared();
   server.EmptyTable();
-  // The plug-in's own claim, so the library stays loaded from one worker to the next.
   MySQLLibraryUse plugin;
+  if (!LoadMySQLLibrary("libmysql.dll")) state.SkipWithError("no client library");
   MySQLTarget settings;
   settings.Server = "127.0.0.1";
   settings.UserName = MariaDBServer::kUser;
   settings.Password = MariaDBServer::kPassword;
-  settings.Command = "insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')";
-  Tags tags;
-  WorkerGone worker;
-  if (!LoadMySQLLibrary("libmysql.dll")) state.SkipWithError("no client library");
+  const std::string path = std::filesystem::temp_directory_path() / "skorrel-bench-outbox.sqlite3";
   for (auto _ : state) {
-    StartMySQLUpdate({"C:\\Music\\track.mp3"}, settings, tags, worker.Seams());
-    worker.Wait();
+    state.PauseTiming();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    Outbox(path, kMySQLQueue, nullptr).Store(std::vector<std::string>(kBacklog, kInsert), 0);
+    Performed performed;
+    MySQLPublisher publisher(performed.Seams());
+    state.ResumeTiming();
+    publisher.Resume(settings, path);
+    performed.WaitFor(kBacklog);
+    publisher.Stop(std::chrono::seconds(60));
   }
-  CheckRows(state, server);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  state.SetItemsProcessed(state.iterations() * kBacklog);
+  if (server.Rows("SELECT COUNT(*) FROM tolby.winamp_played") !=
+      std::vector<std::string>{std::to_string(state.iterations() * kBacklog)})
+    state.SkipWithError("a row went missing");
+}
+
+// The way before the outbox: a connection of its own for every statement.
+void ConnectionPerStatement(benchmark::State& state) {
+  MariaDBServer& server = MariaDBServer::Shared();
+  server.EmptyTable();
+  for (auto _ : state)
+    for (int i = 0; i < kBacklog; ++i)
+      if (!BareConnectInsertClose("127.0.0.1", MariaDBServer::kUser, MariaDBServer::kPassword, 0, "kivNormal",
+                                  kInsert))
+        state.SkipWithError("the bare client failed");
+  state.SetItemsProcessed(state.iterations() * kBacklog);
 }
 
 void BareClient(benchmark::State& state) {
@@ -118,7 +135,8 @@ void BareClientReadingTheOptionGroup(benchmark::State& state) {
 }
 
 BENCHMARK(BareClient)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(TrackChangeToCommittedRow)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(SenderDrainsABacklog)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(ConnectionPerStatement)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BareClientOnAThreadEach)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BareClientReadingTheOptionGroup)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
 

@@ -37,6 +37,7 @@ struct PluginSettings {
   bool FileClear = true;
   bool DiscordActive = false;
   std::string DiscordApplicationID;
+  std::string OutboxPath;
 };
 
 // The dialog's controls that hold a setting, by their identifier in the window. Every one before
@@ -152,6 +153,9 @@ inline constexpr SettingRow kSettingRows[] = {
     {"File Clear", kNonZero, &PluginSettings::FileClear, chkFileClear},
     {"Discord Active", kExactlyOne, &PluginSettings::DiscordActive, chkDiscordActive},
     {"Discord Application ID", kAsStored, &PluginSettings::DiscordApplicationID, txtDiscordApplicationID},
+    // Stored as typed, like File Path; not in the dialog.
+    {"Outbox Path", DefaultIfEmpty("%APPDATA%\\Skorrel\\outbox.sqlite3"), &PluginSettings::OutboxPath,
+     kNoControl},
 };
 
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.

@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "database/mysql_errors.h"
 #include "track/globals_misc.h"
 
 namespace {
@@ -16,6 +17,9 @@ std::uint32_t TickCount() {
   return static_cast<std::uint32_t>(
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+constexpr std::pair<int, unsigned int> kMySQLTimeouts[] = {
+    {kMySQLConnectTimeout, 10}, {kMySQLReadTimeout, 30}, {kMySQLWriteTimeout, 30}};
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
 
@@ -106,11 +110,15 @@ int TkivMySQLConn::Connect(const std::string& host, const std::string& userName,
   if (!handle_) throw EkivException(kCannotAssignInstance);
 
   mysql.mysql_options(handle_, kMySQLReadDefaultGroup, optionGroup_.c_str());
+  // A server that never answers must not hold the database's one sender for ever; the option
+  // files, read during the connect, may still set others.
+  for (const auto [option, seconds] : kMySQLTimeouts) mysql.mysql_options(handle_, option, &seconds);
   if (mysql.mysql_real_connect(handle_, host_.c_str(), userName_.c_str(), password_.c_str(), "", 0, nullptr,
                                0) != handle_) {
-    const std::string error = Text(mysql.mysql_error(handle_));
+    lastErrorNumber_ = mysql.mysql_errno(handle_);
+    lastError_ = Text(mysql.mysql_error(handle_));
     mysql.mysql_close(std::exchange(handle_, nullptr));
-    throw EkivException(kCannotConnect + error);
+    throw EkivException(kCannotConnect + lastError_);
   }
 
   connected_ = true;
@@ -132,8 +140,10 @@ TkivQueryData* TkivMySQLConn::Query(const std::string& sql, bool storeResult) {
   auto record = std::make_unique<TkivQueryData>();
   lastQueryStatus_ = mysql.mysql_query(handle_, sql.c_str());
   if (lastQueryStatus_ != 0) {
-    const std::string report = "MySQL said:\r\n" + Text(mysql.mysql_error(handle_)) + "\r\nQuery: \r\n" + sql;
-    queryFailedBox_(report);
+    lastErrorNumber_ = mysql.mysql_errno(handle_);
+    lastError_ = Text(mysql.mysql_error(handle_));
+    const std::string report = "MySQL said:\r\n" + lastError_ + "\r\nQuery: \r\n" + sql;
+    if (!IsTransientMySQLError(lastErrorNumber_)) queryFailedBox_(report);
     Log("Query failed - " + report);
     return nullptr;
   }

@@ -83,7 +83,8 @@ class TkivMySQLConn {
   int Connect(const std::string& host, const std::string& userName, const std::string& password,
               const std::string& optionGroup);
   // Runs one statement. Returns the kept record (owned by Results) when storeResult, else null;
-  // null too, after the box, when the server rejects the statement.
+  // null too when it fails: after the box when the server rejected the statement, without it when
+  // the failure is worth another try (the connection lost, say).
   TkivQueryData* Query(const std::string& sql, bool storeResult);
   // Writes "[TkivMySQLConn] " and text to the log site, when there is one and it is enabled.
   void Log(std::string_view text);
@@ -106,6 +107,10 @@ class TkivMySQLConn {
   std::int32_t ServerRelease() const { return version_.Release; }
   bool VersionKnown() const { return versionKnown_; }
   std::int32_t LastQueryStatus() const { return lastQueryStatus_; }
+  // Of the last failed connect or statement: the library's or server's number, 0 when it gave
+  // none (no library, say), and its text.
+  unsigned int LastErrorNumber() const { return lastErrorNumber_; }
+  const std::string& LastError() const { return lastError_; }
 
  private:
   bool connected_ = false;
@@ -122,6 +127,8 @@ class TkivMySQLConn {
   ServerVersion version_;
   bool versionKnown_ = false;
   std::int32_t lastQueryStatus_ = 0;
+  unsigned int lastErrorNumber_ = 0;
+  std::string lastError_;
   QueryFailedBox queryFailedBox_;
 };
 

@@ -28,6 +28,10 @@ using MYSQL_FIELD_OFFSET = unsigned int;
 
 // The client library's option that names the group of its option files to read.
 constexpr int kMySQLReadDefaultGroup = 5;
+// And the time-outs, in seconds, of the connect and of each read and write.
+constexpr int kMySQLConnectTimeout = 0;
+constexpr int kMySQLReadTimeout = 11;
+constexpr int kMySQLWriteTimeout = 12;
 
 // Every bound function in binding order: X(return type, name, parameter list).
 #define SKORREL_MYSQL_ENTRIES(X)                                                                    \

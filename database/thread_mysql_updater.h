@@ -1,67 +1,92 @@
 #pragma once
-// The database publisher: for each track the trigger expands the user's statement and hands it, with
-// copies of the connection settings, to a worker thread of its own, so the player's window thread
-// never waits on the network. Each worker connects, runs the one statement and frees itself.
+// The database publisher: for each track the trigger expands the user's statement on the player's
+// window thread and hands it to the one long-lived database sender, which stores it in the outbox
+// and runs the queue oldest first on one connection, kept open while statements follow each other.
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "database/kivMySQL.h"
 #include "database/mysql.h"
 #include "database/query_failed_box.h"
 #include "diag/globals.h"
-#include "runtime/thread.h"
+#include "outbox/history_sender.h"
 #include "track/track.h"
 
-// The database settings a trigger copies for its worker, so that later edits never reach it.
+// The database settings the sender connects with; the latest handed over wins.
 struct MySQLTarget {
   std::string Server;
   std::string UserName;
   std::string Password;
   std::string Command;         // the statement's template
   bool ThroughTunnel = false;  // connect to the plug-in's own tunnel listener on this machine
+
+  bool operator==(const MySQLTarget&) const = default;
 };
 
-// Where a worker's lines go and where its wrapper shows the "Query failed" box.
+// Where the sender's lines go and where its wrapper shows the "Query failed" box.
 struct MySQLUpdateSeams {
   std::function<void(std::string_view)> log = &LogDebug;
   QueryFailedBox queryFailedBox = &ShowQueryFailedBox;
 };
 
-class TThreadMySQLUpdater : public TThread {
+// The option group of the client library's option files that every connection reads.
+inline constexpr const char* kMySQLOptionGroup = "kivNormal";
+// The database's queue in the outbox.
+inline constexpr const char* kMySQLQueue = "mysql";
+
+// Runs one stored statement at a time on the sender's thread, logging each step as the one-shot
+// worker did, so a server that is always there sees the same lines and rows.
+class TThreadMySQLUpdater final : public HistoryDestination {
  public:
-  explicit TThreadMySQLUpdater(MySQLUpdateSeams seams = {}) : seams_(std::move(seams)) {}
+  explicit TThreadMySQLUpdater(MySQLUpdateSeams seams = {});
+  // From any thread: the settings of the next connection. A different one closes the open one.
+  void SetTarget(const MySQLTarget& target);
 
-  // Set before the thread starts, never changed afterwards.
-  std::string Host;
-  std::string UserName;
-  std::string Password;
-  std::string SQL;
-
- protected:
-  // Connects with the option group "kivNormal", runs SQL without keeping its result, and logs each
-  // step; every failure ends as a log line.
-  void Execute() override;
+  Result Send(const OutboxEntry& entry) override;
+  void Idle() override { connection_.reset(); }
+  // Leaves no state behind in the client library on the sender's thread.
+  void End() override;
 
  private:
   MySQLUpdateSeams seams_;
+  std::mutex targetLock_;
+  MySQLTarget target_;
+  // The sender thread's own.
+  MySQLTarget connected_;
   // Declared after the seams, so it is let go first: whoever sees the seams go may rely on it.
   MySQLLibraryUse libraryUse_;
+  std::unique_ptr<TkivMySQLConn> connection_;
 };
 
-// The option group of the client library's option files that every connection reads.
-inline constexpr const char* kMySQLOptionGroup = "kivNormal";
+// The statement for track: the template expanded with SQL escaping. None, after one log line, when
+// no tag of the track resolved: the statement would then be the bare file name, which is never
+// run as SQL.
+std::optional<std::string> PrepareMySQLUpdate(const TTrackMetaData& track, const MySQLTarget& target,
+                                              TagSource& tags, const MySQLUpdateSeams& seams = {});
 
-// A filled worker for track, not yet started: the target copied, the statement expanded with SQL
-// escaping. Null, after one log line, when no tag of the track resolved: the statement would then
-// be the bare file name, which is never run as SQL.
-std::unique_ptr<TThreadMySQLUpdater> PrepareMySQLUpdate(const TTrackMetaData& track,
-                                                        const MySQLTarget& target, TagSource& tags,
-                                                        MySQLUpdateSeams seams = {});
+// The trigger and its sender, owned by the shell.
+class MySQLPublisher {
+ public:
+  explicit MySQLPublisher(MySQLUpdateSeams seams = {}, HistorySenderOptions options = {});
 
-// The trigger, on the player's window thread: prepares the worker and starts it free-on-terminate.
-// Returns at once; nothing waits for the worker or remembers it. On Windows the worker's thread
-// holds a reference on the plug-in's module until its very last act, so quitting waits for no
-// worker and the DLL stays mapped until the last one has left it.
-void StartMySQLUpdate(const TTrackMetaData& track, const MySQLTarget& target, TagSource& tags,
-                      MySQLUpdateSeams seams = {});
+  // On the player's window thread: prepares the statement and hands it over, returning at once.
+  void Publish(const TTrackMetaData& track, const MySQLTarget& target, TagSource& tags,
+               const std::string& outboxPath);
+  // At start-up and after a save: what waits from before is sent with these settings.
+  void Resume(const MySQLTarget& target, const std::string& outboxPath);
+  HistoryStatus Status() const { return sender_.Status(); }
+  void SendFailedAgain() { sender_.SendFailedAgain(); }
+  void DiscardFailed() { sender_.DiscardFailed(); }
+  // See HistorySender::Stop.
+  bool Stop(std::chrono::milliseconds limit) { return sender_.Stop(limit); }
+
+ private:
+  MySQLUpdateSeams seams_;
+  std::shared_ptr<TThreadMySQLUpdater> destination_;
+  HistorySender sender_;
+};

@@ -15,6 +15,9 @@ constexpr PlayerWindow kWindows[] = {PlayerWindow::Playlist, PlayerWindow::Main}
 
 int Index(PlayerWindow which) { return which == PlayerWindow::Main ? 0 : 1; }
 
+// How long the quit waits for the database's sender to store what it was handed and let go.
+constexpr std::chrono::milliseconds kDatabaseQuitWait{700};
+
 }  // namespace
 
 Module::Module(ModulePlatform& platform)
@@ -49,6 +52,8 @@ int Module::Init(HostWindow parent) {
     if (!mysqlUse_) mysqlUse_.emplace();
     platform_.StartTunnelLibrary();
     if (settings_.SSHActive) StartListener();
+    // What the last session left in the outbox goes now, not at the first track.
+    publishers_.ResumeDatabase();
     running_ = true;
     HookWindow(PlayerWindow::Main, parent);
     if (!hooked_[Index(PlayerWindow::Playlist)])
@@ -91,6 +96,14 @@ void Module::Quit() {
   // Here on the player's thread, never at unload under the loader lock; each worker first
   // finishes the clear just handed over.
   step("ending the now-playing workers", [&] { publishers_.EndWorkers(); });
+  // Before the tunnel ends, whose end unblocks a statement in flight through it; the rest of its
+  // wait is what the quit may spend on it.
+  step("ending the database's sender", [&] {
+    if (!publishers_.EndDatabase(kDatabaseQuitWait))
+      LogDebug(
+          "Plugin.Quit: a statement is still on its way to the database server; it stays in the outbox and "
+          "is sent again at the next start");
+  });
   step("stopping the listener", [&] { StopListener(); });
   // While the log client still takes their last lines.
   step("ending the tunnel's relays", [&] { platform_.EndTunnel(); });
@@ -151,6 +164,8 @@ void Module::SaveEdited(const PluginSettings& edited) {
     LogDebug("Config: SSH set to inactive but was previously active - terminating listener thread...");
     StopListener();
   }
+  // A corrected password or server is tried at once, through the listener just started.
+  publishers_.ResumeDatabase();
   LogDebug("Config: Completed.");
 }
 

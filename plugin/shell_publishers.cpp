@@ -3,7 +3,6 @@
 #include <chrono>
 #include <optional>
 
-#include "database/thread_mysql_updater.h"
 #include "track/subtags.h"
 
 void ShellPublishers::SetMsnLine(const TTrackMetaData& track) {
@@ -16,10 +15,17 @@ void ShellPublishers::SendMircCommand(const TTrackMetaData& track) {
   mIRCSendCommand(mirc_, player_, track, settings_.mIRCDDEName, settings_.mIRCDDECommand);
 }
 
+MySQLTarget ShellPublishers::DatabaseTarget() const {
+  return {settings_.MySQLServer, settings_.MySQLUserName, settings_.MySQLPassword, settings_.MySQLCommand,
+          settings_.MySQLSSH};
+}
+
 void ShellPublishers::StartDatabaseUpdate(const TTrackMetaData& track) {
-  const MySQLTarget target{settings_.MySQLServer, settings_.MySQLUserName, settings_.MySQLPassword,
-                           settings_.MySQLCommand, settings_.MySQLSSH};
-  StartMySQLUpdate(track, target, player_);
+  database_.Publish(track, DatabaseTarget(), player_, settings_.OutboxPath);
+}
+
+void ShellPublishers::ResumeDatabase() {
+  if (settings_.MySQLActive) database_.Resume(DatabaseTarget(), settings_.OutboxPath);
 }
 
 DiscordActivity ShellPublishers::Activity(TagSource& tags, const TTrackMetaData& track) {

@@ -1,6 +1,9 @@
 #pragma once
 // The destinations as the shell wires them, each reading the settings afresh on every call.
+#include <chrono>
+
 #include "config/settings.h"
+#include "database/thread_mysql_updater.h"
 #include "plugin/publishers.h"
 #include "plugin/wa_ipc.h"
 #include "publish/discord.h"
@@ -22,8 +25,11 @@ class ShellPublishers final : public Publishers {
   void SetMsnLine(const TTrackMetaData& track) override;
   void ClearMsnLine() override;
   void SendMircCommand(const TTrackMetaData& track) override;
-  // The worker holds a reference on the module while it runs, so the player's quit never waits for it.
+  // Hands the statement to the database's sender and returns at once.
   void StartDatabaseUpdate(const TTrackMetaData& track) override;
+  // At start-up and after a save, while the database is on: what waits in the outbox is sent.
+  void ResumeDatabase();
+  MySQLPublisher& Database() { return database_; }
   void ShowTrack(const TTrackMetaData& track) override;
   void HideTrack() override;
   // After a save: empties the file and clears Discord's presence where the save turned them off, as
@@ -31,8 +37,12 @@ class ShellPublishers final : public Publishers {
   void Withdraw(const PluginSettings& before);
   // Ends the file's writer and Discord's worker, after what each has pending.
   void EndWorkers();
+  // Ends the database's sender, waiting at most limit: one stuck on the network is left to end
+  // by itself, with its statement still in the outbox. False then.
+  bool EndDatabase(std::chrono::milliseconds limit) { return database_.Stop(limit); }
 
  private:
+  MySQLTarget DatabaseTarget() const;
   // Discord's presence of the track now playing, from the player's position and length.
   DiscordActivity Activity(TagSource& tags, const TTrackMetaData& track);
 
@@ -42,4 +52,5 @@ class ShellPublishers final : public Publishers {
   MircLink& mirc_;
   NowPlayingFile file_;
   DiscordPresence discord_;
+  MySQLPublisher database_;
 };

@@ -97,7 +97,12 @@ Connection* __stdcall mysql_init(Connection* mysql) {
 }
 
 int __stdcall mysql_options(Connection*, int option, const void* arg) {
-  Record("mysql_options(" + std::to_string(option) + ", " + Text(static_cast<const char*>(arg)) + ")");
+  // The time-outs take a number, the option group a text.
+  const bool number = option == 0 || option == 11 || option == 12;
+  Record("mysql_options(" + std::to_string(option) + ", " +
+         (number ? std::to_string(*static_cast<const unsigned int*>(arg))
+                 : Text(static_cast<const char*>(arg))) +
+         ")");
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Doubles for the database publisher's tests: the lines a worker logs, the boxes it shows, the tags
 // a track has, and the file the binding loads.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "database/mysql.h"
 #include "database/thread_mysql_updater.h"
 #include "gtest/gtest.h"
+#include "native/outbox_doubles.h"
 #include "track/track.h"
 
 namespace dbtest {
@@ -48,10 +50,12 @@ class WorkerRecorder {
       std::lock_guard<std::mutex> lock(state->mutex);
       state->lines.emplace_back(line);
       state->setLines[set].emplace_back(line);
+      state->changed.notify_all();
     };
     seams.queryFailedBox = [state, token](const std::string& report) {
       std::lock_guard<std::mutex> lock(state->mutex);
       state->boxes.push_back({report, std::this_thread::get_id()});
+      state->changed.notify_all();
     };
     return seams;
   }
@@ -61,6 +65,23 @@ class WorkerRecorder {
   bool WaitForWorkersGone(int count) {
     std::unique_lock<std::mutex> lock(state_->mutex);
     return state_->changed.wait_for(lock, std::chrono::seconds(120), [&] { return state_->gone >= count; });
+  }
+
+  // Waits until a line starting with prefix was logged count times, or count boxes shown; limits
+  // as above.
+  bool WaitForLine(std::string_view prefix, std::size_t count) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::seconds(120), [&] {
+      return static_cast<std::size_t>(
+                 std::count_if(state_->lines.begin(), state_->lines.end(), [&](const std::string& line) {
+                   return std::string_view(line).substr(0, prefix.size()) == prefix;
+                 })) >= count;
+    });
+  }
+  bool WaitForBoxes(std::size_t count) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::seconds(120),
+                                    [&] { return state_->boxes.size() >= count; });
   }
 
   std::vector<std::string> Lines() const {
@@ -119,12 +140,49 @@ class LoaderSwap {
 inline const char* const kDefaultCommand =
     "insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')";
 
-// The lines of a trigger call and its worker when the connection fails.
-inline std::vector<std::string> ConnectFailureLines() {
-  return {"MySQLSkorrel: Starting thread to send SQL to MySQL server...",
-          "TThreadMySQLUpdater.Execute: starting", "TThreadMySQLUpdater.Execute: Connecting to database...",
-          "TThreadMySQLUpdater.Execute: Exception occured trying to connect",
-          "TThreadMySQLUpdater.Execute: finished"};
+// The sender's lines for one statement, run and failed to connect.
+inline const std::vector<std::string> kStatementRan = {
+    "TThreadMySQLUpdater.Execute: starting", "TThreadMySQLUpdater.Execute: Connecting to database...",
+    "TThreadMySQLUpdater.Execute: Performing query...", "TThreadMySQLUpdater.Execute: finished"};
+inline const std::vector<std::string> kConnectFailed = {
+    "TThreadMySQLUpdater.Execute: starting", "TThreadMySQLUpdater.Execute: Connecting to database...",
+    "TThreadMySQLUpdater.Execute: Exception occured trying to connect",
+    "TThreadMySQLUpdater.Execute: finished"};
+
+// The lines of those logged that start with prefix, in order.
+inline std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
+                                                  std::string_view prefix) {
+  std::vector<std::string> kept;
+  for (const auto& line : lines)
+    if (std::string_view(line).substr(0, prefix.size()) == prefix) kept.push_back(line);
+  return kept;
 }
+
+// A database publisher of the test's own, its outbox in a folder of its own and its retries quick.
+// Going, it waits until its sender has ended.
+class TestPublisher {
+ public:
+  explicit TestPublisher(WorkerRecorder& recorder,
+                         std::chrono::milliseconds firstRetry = std::chrono::milliseconds(20)) {
+    HistorySenderOptions options;
+    options.firstRetry = firstRetry;
+    options.lastRetry = firstRetry * 4;
+    publisher_ = std::make_unique<MySQLPublisher>(recorder.Seams(), options);
+  }
+  ~TestPublisher() { EXPECT_TRUE(publisher_->Stop(std::chrono::seconds(120))); }
+
+  void Publish(const TTrackMetaData& track, const MySQLTarget& target, TagSource& tags) {
+    publisher_->Publish(track, target, tags, path);
+  }
+  void Resume(const MySQLTarget& target) { publisher_->Resume(target, path); }
+  MySQLPublisher& operator*() { return *publisher_; }
+  MySQLPublisher* operator->() { return publisher_.get(); }
+
+  outboxtest::TempFolder folder;
+  const std::string path = folder.File("outbox.sqlite3");
+
+ private:
+  std::unique_ptr<MySQLPublisher> publisher_;
+};
 
 }  // namespace dbtest

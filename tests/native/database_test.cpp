@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "database/kivMySQL.h"
+#include "database/mysql_errors.h"
 #include "database/thread_mysql_updater.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "native/database_doubles.h"
 
-using dbtest::ConnectFailureLines;
 using dbtest::LoaderSwap;
 using dbtest::WorkerRecorder;
 using ::testing::ElementsAre;
@@ -86,63 +86,42 @@ MySQLTarget DatabaseTarget() {
   return target;
 }
 
-TEST(PrepareMySQLUpdate, CopiesTheSettingsAndEscapesTheTagsIntoTheStatement) {
-  MySQLTarget target = DatabaseTarget();
+TEST(PrepareMySQLUpdate, EscapesTheTagsIntoTheStatement) {
   dbtest::Tags tags;
   tags.values[{"C:\\Music\\a.mp3", "artist"}] = "O'Brien";
   tags.values[{"C:\\Music\\a.mp3", "title"}] = "C:\\Temp \"x\"";
   WorkerRecorder recorder;
 
-  auto worker = PrepareMySQLUpdate({"C:\\Music\\a.mp3"}, target, tags, recorder.Seams());
-  target.Password = "new";  // a later save does not reach a prepared worker
-
-  ASSERT_NE(worker, nullptr);
-  EXPECT_EQ(worker->Host, "db.example");
-  EXPECT_EQ(worker->UserName, "winamp");
-  EXPECT_EQ(worker->Password, "old");
-  EXPECT_EQ(worker->SQL,
+  EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\a.mp3"}, DatabaseTarget(), tags, recorder.Seams()),
             "insert into `tolby`.`winamp_played` (`fulltitle`) values ('O\\'Brien - C:\\\\Temp \\\"x\\\"')");
   EXPECT_THAT(recorder.Lines(), ElementsAre("MySQLSkorrel: Starting thread to send SQL to MySQL server..."));
-}
-
-TEST(PrepareMySQLUpdate, ThroughTheTunnelConnectsToThisMachineWhateverTheServerSetting) {
-  MySQLTarget target = DatabaseTarget();
-  target.ThroughTunnel = true;
-  dbtest::Tags tags;
-  tags.values[{"a.mp3", "title"}] = "T";
-  auto worker = PrepareMySQLUpdate({"a.mp3"}, target, tags, WorkerRecorder().Seams());
-  ASSERT_NE(worker, nullptr);
-  EXPECT_EQ(worker->Host, "127.0.0.1");
 }
 
 TEST(PrepareMySQLUpdate, NeverTurnsTheFileNameIntoAStatement) {
   MySQLTarget target = DatabaseTarget();
   dbtest::Tags noTags;
   WorkerRecorder recorder;
-  for (const char* command : {dbtest::kDefaultCommand, "delete from t"}) {
+  TTrackMetaData track("C:\\Music\\drop table t.mp3");
+  track.PlayId = "id";  // the play's own tags are no sign that the player knows the track
+  for (const char* command :
+       {dbtest::kDefaultCommand, "delete from t", "insert into t values ('%playid%')"}) {
     target.Command = command;
-    EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\drop table t.mp3"}, target, noTags, recorder.Seams()), nullptr);
+    EXPECT_EQ(PrepareMySQLUpdate(track, target, noTags, recorder.Seams()), std::nullopt);
   }
   const std::vector<std::string> once = {
       "MySQLSkorrel: Starting thread to send SQL to MySQL server...",
       "MySQLSkorrel: Skipped track - no tag resolved, so there is no statement to run"};
-  std::vector<std::string> twice = once;
-  twice.insert(twice.end(), once.begin(), once.end());
-  EXPECT_THAT(recorder.Lines(), ElementsAreArray(twice));
+  std::vector<std::string> thrice;
+  for (int i = 0; i < 3; ++i) thrice.insert(thrice.end(), once.begin(), once.end());
+  EXPECT_THAT(recorder.Lines(), ElementsAreArray(thrice));
 }
 
-TEST(StartMySQLUpdate, WorkersWithoutALibraryEachLogTheConnectFailureAndEnd) {
-  LoaderSwap swap(&MissingLibrary);
-  MySQLTarget target = DatabaseTarget();
-  dbtest::Tags tags;
-  tags.values[{"a.mp3", "title"}] = "T";
-  WorkerRecorder recorder;
-  for (int i = 0; i < 3; ++i) StartMySQLUpdate({"a.mp3"}, target, tags, recorder.Seams());
-  ASSERT_TRUE(recorder.WaitForWorkersGone(3));
-
-  // Workers run side by side; each one's lines are complete and in order.
-  for (const auto& lines : recorder.LinesBySet()) EXPECT_THAT(lines, ElementsAreArray(ConnectFailureLines()));
-  EXPECT_TRUE(recorder.Boxes().empty());
+TEST(IsTransientMySQLError, KeepsLostConnectionsAndBusyServersButNotRefusedStatements) {
+  for (unsigned int number : {2002u, 2003u, 2006u, 2013u, 2055u, 1040u, 1045u, 1053u, 1205u, 1213u})
+    EXPECT_TRUE(IsTransientMySQLError(number)) << number;
+  // A syntax error, a missing table, a duplicate key, a bad value, a missing column.
+  for (unsigned int number : {1064u, 1146u, 1062u, 1366u, 1054u})
+    EXPECT_FALSE(IsTransientMySQLError(number)) << number;
 }
 
 }  // namespace

@@ -303,8 +303,11 @@ TEST_F(Tunnel, APublishedTracksRowArrivesThroughTheTunnel) {
   tags.values[{"a.mp3", "artist"}] = "Tunnel";
   tags.values[{"a.mp3", "title"}] = "It's through";
   dbtest::WorkerRecorder recorder;
-  StartMySQLUpdate({"a.mp3"}, target, tags, recorder.Seams());
-  ASSERT_TRUE(recorder.WaitForWorkersGone(1));
+  {
+    dbtest::TestPublisher publisher(recorder);
+    publisher.Publish({"a.mp3"}, target, tags);
+    ASSERT_TRUE(recorder.WaitForLine("TThreadMySQLUpdater.Execute: Performing query...", 1));
+  }
   EXPECT_THAT(server.StoredTitlesHex(), testing::ElementsAre(Hex("Tunnel - It's through")));
   EXPECT_EQ(LinesSaying("TThreadSSHProxyListener.Execute - got connection, starting client..."), 1);
 }
