@@ -12,7 +12,27 @@ void TConfigForm::FormShow() {
     if (row.control == chkMSNDefaultFormat) chkMSNDefaultFormatClick();
   }
   controls_.SetText(lblSSHRefusal, editor_.HostKeyRefusal());
+  RefreshOutbox();
 }
+
+std::string OutboxFigures(const HistoryStatus& status) {
+  std::string text = "Outbox: " + std::to_string(status.waiting) +
+                     (status.waiting == 1 ? " statement waits, " : " statements wait, ") +
+                     std::to_string(status.failed) + " failed";
+  if (!status.lastError.empty()) text += "\r\nLast error: " + status.lastError;
+  return text;
+}
+
+void TConfigForm::RefreshOutbox() {
+  const HistoryStatus status = editor_.DatabaseOutbox();
+  controls_.SetText(lblMySQLOutbox, OutboxFigures(status));
+  controls_.SetEnabled(btnMySQLSendAgain, status.failed > 0);
+  controls_.SetEnabled(btnMySQLDiscard, status.failed > 0);
+}
+
+void TConfigForm::btnMySQLSendAgainClick() { editor_.SendFailedStatementsAgain(); }
+
+void TConfigForm::btnMySQLDiscardClick() { editor_.DiscardFailedStatements(); }
 
 void TConfigForm::chkMSNDefaultFormatClick() {
   controls_.SetEnabled(txtMSNFormat, !controls_.Checked(chkMSNDefaultFormat));

@@ -24,6 +24,9 @@ class FormControls {
   virtual void SetEnabled(FormControl control, bool enabled) = 0;
 };
 
+// "Outbox: 3 statements wait, 1 failed", and the last error on a line of its own.
+std::string OutboxFigures(const HistoryStatus& status);
+
 class TConfigForm {
  public:
   TConfigForm(FormControls& controls, SettingsEditor& editor) : controls_(controls), editor_(editor) {}
@@ -33,6 +36,10 @@ class TConfigForm {
   void chkMSNDefaultFormatClick();
   // Empties the pinned host key's field; like every edit it takes effect on save.
   void btnSSHForgetClick();
+  // Shows the database outbox's figures; the dialog calls it when shown and every second.
+  void RefreshOutbox();
+  void btnMySQLSendAgainClick();
+  void btnMySQLDiscardClick();
   // Copies the controls back and saves them through the editor. A failed write raises
   // ERegistryException; the dialog then stays open.
   void btnSaveClick();

@@ -29,6 +29,7 @@ constexpr const char* kErrorCaption = "gen_skorrel";
 
 // Controls that hold no setting.
 enum : int { kStatic = -1, pgSkorrel = 199, kHelpLink = 200, kMailLink };
+constexpr UINT_PTR kOutboxTimer = 1;
 
 enum class Kind { Label, Link, Check, Edit, ReadOnly, Password, Memo, Group, Button, Push, Tabs };
 
@@ -75,6 +76,9 @@ constexpr ControlLayout kMySqlControls[] = {
     {kStatic, Kind::Label, 8, 108, 50, 13, "Command:"},
     {memMySQLCmd, Kind::Memo, 72, 104, 242, 65, ""},
     {chkMySQLSSH, Kind::Check, 8, 176, 97, 17, "Use SSH tunnel"},
+    {lblMySQLOutbox, Kind::Label, 8, 198, 307, 40, ""},
+    {btnMySQLSendAgain, Kind::Push, 8, 240, 80, 23, "Send &again"},
+    {btnMySQLDiscard, Kind::Push, 92, 240, 70, 23, "&Discard"},
 };
 constexpr ControlLayout kSshControls[] = {
     {chkSSHActive, Kind::Check, 8, 16, 57, 17, "Active"},
@@ -119,7 +123,7 @@ struct PageLayout {
 constexpr PageLayout kPages[] = {
     {"MSN Messenger", " MSN Messenger 7 Skorrel ", 102, std::begin(kMsnControls), std::end(kMsnControls)},
     {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
-    {"MySQL", " MySQL database linkup ", 204, std::begin(kMySqlControls), std::end(kMySqlControls)},
+    {"MySQL", " MySQL database linkup ", 270, std::begin(kMySqlControls), std::end(kMySqlControls)},
     {"SSH", " SSH tunneling ", 190, std::begin(kSshControls), std::end(kSshControls)},
     {"Now playing", " Now playing ", 172, std::begin(kNowPlayingControls), std::end(kNowPlayingControls)},
     {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
@@ -221,7 +225,12 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
           dialog_ = window;
           Build();
           form_.FormShow();
+          // The outbox's figures follow the sender while the dialog is open.
+          SetTimer(dialog_, kOutboxTimer, 1000, nullptr);
         }
+        return TRUE;
+      case WM_TIMER:
+        if (window == dialog_ && wParam == kOutboxTimer) form_.RefreshOutbox();
         return TRUE;
       case WM_COMMAND:
         return Command(LOWORD(wParam), HIWORD(wParam));
@@ -285,6 +294,12 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         return TRUE;
       case btnFileBrowse:
         if (code == BN_CLICKED) BrowseFilePath();
+        return TRUE;
+      case btnMySQLSendAgain:
+        if (code == BN_CLICKED) form_.btnMySQLSendAgainClick();
+        return TRUE;
+      case btnMySQLDiscard:
+        if (code == BN_CLICKED) form_.btnMySQLDiscardClick();
         return TRUE;
       case kHelpLink:
       case kMailLink:

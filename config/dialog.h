@@ -1,6 +1,7 @@
 #pragma once
 // The configuration dialog as the shell shows it, and what the dialog edits through.
 #include "config/settings.h"
+#include "outbox/history_sender.h"
 
 // The shell's side of the dialog: the settings its controls are loaded from, and its save.
 class SettingsEditor {
@@ -13,6 +14,11 @@ class SettingsEditor {
   virtual void SaveEdited(const PluginSettings& edited) = 0;
   // The last host key a connection refused since the player started, and when; empty if none.
   virtual std::string HostKeyRefusal() = 0;
+  // The database's outbox: what waits and failed, and the last transient error. The two actions
+  // hand over to its sender and return at once.
+  virtual HistoryStatus DatabaseOutbox() = 0;
+  virtual void SendFailedStatementsAgain() = 0;
+  virtual void DiscardFailedStatements() = 0;
 };
 
 class ConfigDialog {

@@ -76,6 +76,9 @@ enum FormControl : int {
   lblSSHRefusal,
   btnSSHForget,
   btnFileBrowse,
+  lblMySQLOutbox,
+  btnMySQLSendAgain,
+  btnMySQLDiscard,
 };
 constexpr FormControl kFirstSettingControl = chkMSNActive;
 

@@ -70,7 +70,7 @@ void HistorySender::Wake(const std::string& outboxPath, const std::function<void
     const std::lock_guard<HandOffMutex> hold(state.lock);
     if (state.stopping) return;
     change(state);
-    state.path = outboxPath;
+    if (!outboxPath.empty()) state.path = outboxPath;
     start = !std::exchange(state.started, true);
   }
   if (start) {
@@ -100,15 +100,11 @@ void HistorySender::Nudge(const std::string& outboxPath) {
 }
 
 void HistorySender::SendFailedAgain() {
-  const std::lock_guard<HandOffMutex> hold(state_->lock);
-  state_->retryFailed = true;
-  state_->changed.notify_one();
+  Wake("", [](State& state) { state.retryFailed = true; });
 }
 
 void HistorySender::DiscardFailed() {
-  const std::lock_guard<HandOffMutex> hold(state_->lock);
-  state_->discardFailed = true;
-  state_->changed.notify_one();
+  Wake("", [](State& state) { state.discardFailed = true; });
 }
 
 HistoryStatus HistorySender::Status() const {

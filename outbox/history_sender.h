@@ -56,7 +56,8 @@ class HistorySender {
   HistorySender& operator=(const HistorySender&) = delete;
 
   // From the window thread, none of which touches the disk. Each starts the thread on first use;
-  // outboxPath is the setting as typed, and a new one opens that file from the next entry on.
+  // outboxPath is the setting as typed, and a new one opens that file from the next entry on; the
+  // failed list's two actions keep the file the sender has.
   void Hand(std::string body, const std::string& outboxPath);
   // Tries the queue at once, as at start-up, at a new track or after a save.
   void Nudge(const std::string& outboxPath);

@@ -90,6 +90,9 @@ class Module final : public SettingsEditor {
   const PluginSettings& Settings() const override { return settings_; }
   void SaveEdited(const PluginSettings& edited) override;
   std::string HostKeyRefusal() override;
+  HistoryStatus DatabaseOutbox() override { return publishers_.Database().Status(); }
+  void SendFailedStatementsAgain() override { publishers_.Database().SendFailedAgain(); }
+  void DiscardFailedStatements() override { publishers_.Database().DiscardFailed(); }
 
   bool ListenerActive() const { return listener_ != nullptr; }
   const TrackDispatch& Dispatch() const { return dispatch_; }

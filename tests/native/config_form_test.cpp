@@ -57,6 +57,11 @@ struct Editor final : SettingsEditor {
   const PluginSettings& Settings() const override { return settings; }
   void SaveEdited(const PluginSettings& edited) override { SaveSettings(registry, settings = edited, {}); }
   std::string HostKeyRefusal() override { return ""; }
+  HistoryStatus DatabaseOutbox() override { return outbox; }
+  void SendFailedStatementsAgain() override { ++sentAgain; }
+  void DiscardFailedStatements() override {}
+  HistoryStatus outbox;
+  int sentAgain = 0;
   PluginSettings settings;
   FakeRegistry registry;
 };
@@ -102,6 +107,29 @@ TEST(SettingsRoundTrip, EachValueGoesFromTheRegistryThroughItsControlAndBackByIt
       for (const Wire& w : kWires)
         ExpectEverywhere(w, !on(w), w.name + std::string("!"), editor.settings, controls, editor.registry);
     }
+  }
+}
+
+TEST(TConfigForm, ShowsTheOutboxFiguresAndOffersTheFailedListsActionsOnlyWhenThereIsOne) {
+  struct Case {
+    HistoryStatus status;
+    const char* text;
+  };
+  const Case cases[] = {
+      {{0, 0, ""}, "Outbox: 0 statements wait, 0 failed"},
+      {{1, 2, "Can't connect"}, "Outbox: 1 statement waits, 2 failed\r\nLast error: Can't connect"},
+  };
+  for (const Case& c : cases) {
+    Controls controls;
+    Editor editor;
+    editor.outbox = c.status;
+    TConfigForm form(controls, editor);
+    form.RefreshOutbox();
+    EXPECT_EQ(controls.text[lblMySQLOutbox], c.text);
+    EXPECT_EQ(controls.enabled[btnMySQLSendAgain], c.status.failed > 0);
+    EXPECT_EQ(controls.enabled[btnMySQLDiscard], c.status.failed > 0);
+    form.btnMySQLSendAgainClick();
+    EXPECT_EQ(editor.sentAgain, 1);
   }
 }
 
