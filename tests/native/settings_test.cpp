@@ -116,7 +116,8 @@ TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
                                        "SSH Password",     "SSH Key File",
                                        "File Active",      "File Path",
                                        "File Format",      "File Clear",
-                                       "Discord Active",   "Discord Application ID"};
+                                       "Discord Active",   "Discord Application ID",
+                                       "Outbox Path"};
   EXPECT_EQ(registry.writes, order);
   EXPECT_EQ(registry.Get("mIRC Active")->type, kRegDword);
   EXPECT_EQ(registry.Get("mIRC Active")->data, std::string("\x01\0\0\0", 4));
