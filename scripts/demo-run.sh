@@ -86,14 +86,32 @@ wine "$bin/overlay_reader.exe" "$(win "$records")\\overlay\\nowplaying.txt" - |
 # A demo, not a test: give the stand-ins a moment to open their windows.
 sleep 2
 
+# play SCRIPT: one run of the stand-in player on the demo playlist.
+play() {
+  wine "$bin/player.exe" --plugin "$(win "$records/Plugins")\\gen_skorrel.dll" \
+    --playlist "$(win tools/demo/playlist.txt)" --script "$(win "$1")" |
+    sed -u -n -E 's/\r$//; /^action wait/d; s/^action (.*)/\n== player: \1/p; s/^(init|quit |unloaded)(.*)/== player: \1\2/p'
+  sleep 1
+}
+
 echo "== Playing tools/demo/playlist.txt"
-wine "$bin/player.exe" --plugin "$(win "$records/Plugins")\\gen_skorrel.dll" \
-  --playlist "$(win tools/demo/playlist.txt)" --script "$(win tools/demo/script.txt)" |
-  sed -u -n -E 's/\r$//; /^action wait/d; s/^action (.*)/\n== player: \1/p; s/^(init|quit |unloaded)(.*)/== player: \1\2/p'
-sleep 1
+play tools/demo/script.txt
 
 echo
 echo "== Rows in tolby.winamp_played, each sent through the tunnel"
+scripts/demo-mysql.sh rows "$database"
+
+echo
+echo "== The database server goes down; the player plays two tracks and quits"
+scripts/demo-mysql.sh stop "$database"
+play tools/demo/offline.txt
+echo
+echo "== The server is back; the player starts again and sends what waited in its outbox"
+port=$(scripts/demo-mysql.sh start "$database")
+setting "MySQL Server" REG_SZ "127.0.0.1:$port"
+play tools/demo/back.txt
+echo
+echo "== Rows in tolby.winamp_played: the two played offline came last, in order"
 scripts/demo-mysql.sh rows "$database"
 echo "sshd accepted $(as_root grep -c 'Accepted publickey for' "$records/sshd/sshd.log") tunnel logins with the key"
 echo "the pinned host key: $(wine reg query "$key" /v "SSH Host Key" 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')"
