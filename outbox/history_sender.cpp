@@ -116,8 +116,10 @@ bool HistorySender::Stop(std::chrono::milliseconds limit) {
   std::unique_lock<HandOffMutex> hold(state_->lock);
   state_->stopping = true;
   state_->changed.notify_one();
-  if (!state_->started) return true;
-  return state_->ended.wait_for(hold, limit, [&] { return state_->done; });
+  if (state_->started && !state_->ended.wait_for(hold, limit, [&] { return state_->done; })) return false;
+  // Ended: a later hand-over (the player's Init again) starts a new thread.
+  state_->stopping = state_->started = state_->done = false;
+  return true;
 }
 
 void HistorySender::Run(const std::shared_ptr<State>& shared) noexcept {

@@ -67,7 +67,8 @@ class HistorySender {
 
   // Stores what was handed over, then ends the thread, waiting at most limit. A thread still
   // inside its destination then ends by itself when the destination returns, leaving the entry in
-  // flight in the outbox. True when it ended in time.
+  // flight in the outbox, and the sender takes nothing more. True when it ended in time; a later
+  // hand-over then starts the thread again.
   bool Stop(std::chrono::milliseconds limit);
 
  private:
