@@ -57,6 +57,20 @@ crlf "$src/libmariadb/COPYING.LIB" mariadb-connector-c.txt
 crlf /usr/share/doc/mingw-w64-common/copyright mingw-w64.txt
 # nlohmann/json is compiled into gen_skorrel.dll (MIT, "Expat" in Debian's words).
 crlf /usr/share/doc/nlohmann-json3-dev/copyright nlohmann-json.txt
+# So is SQLite, from the amalgamation this build compiled (public domain).
+sqlite=$build/sqlite
+sqlite_version=$(sed -n 's/^#define SQLITE_VERSION  *"\(.*\)"$/\1/p' "$sqlite/sqlite3.h")
+[ -n "$sqlite_version" ] || { echo "release: no SQLITE_VERSION in $sqlite/sqlite3.h" >&2; exit 1; }
+crlf /dev/stdin sqlite.txt <<EOF
+gen_skorrel.dll contains SQLite $sqlite_version, compiled from its amalgamation as made from
+Debian's source package
+
+  $(cat "$sqlite/.debian-origin")
+
+SQLite is in the public domain (https://sqlite.org/copyright.html). Its authors' notice:
+
+$(cat "$sqlite/LICENSE.md")
+EOF
 # The LGPL's source offer: the patch and the script that build our libmysql.dll, and the Debian
 # source package they apply to.
 cp scripts/libmariadb.patch "$docs/mariadb-connector-c.patch"

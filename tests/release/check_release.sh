@@ -28,6 +28,7 @@ Plugins/Skorrel/mariadb-connector-c.txt
 Plugins/Skorrel/mbedtls.txt
 Plugins/Skorrel/mingw-w64.txt
 Plugins/Skorrel/nlohmann-json.txt
+Plugins/Skorrel/sqlite.txt
 Plugins/gen_skorrel.dll
 Plugins/libssh2.dll"
 actual=$(zipinfo -1 "$dist/skorrel-$version.zip" | grep -v '/$' | LC_ALL=C sort)
