@@ -44,9 +44,11 @@ std::optional<std::string> PlayTag(const TTrackMetaData& track, const std::strin
 }
 
 std::string SqlEscaped(std::string value) {
-  // Backslashes first, so the ones added below are not doubled.
+  // Backslashes first, so the ones added below are not doubled. The quote is doubled rather than
+  // escaped: with the server's NO_BACKSLASH_ESCAPES a backslash is an ordinary character, and
+  // \' would end the literal there.
   value = ReplaceAll(value, "\\", "\\\\");
-  value = ReplaceAll(value, "'", "\\'");
+  value = ReplaceAll(value, "'", "''");
   value = ReplaceAll(value, "\"", "\\\"");
   return ReplaceAll(value, std::string_view("\0", 1), std::string_view("\\\0", 2));
 }

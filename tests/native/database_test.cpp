@@ -93,7 +93,7 @@ TEST(PrepareMySQLUpdate, EscapesTheTagsIntoTheStatement) {
   WorkerRecorder recorder;
 
   EXPECT_EQ(PrepareMySQLUpdate({"C:\\Music\\a.mp3"}, DatabaseTarget(), tags, recorder.Seams()),
-            "insert into `tolby`.`winamp_played` (`fulltitle`) values ('O\\'Brien - C:\\\\Temp \\\"x\\\"')");
+            "insert into `tolby`.`winamp_played` (`fulltitle`) values ('O''Brien - C:\\\\Temp \\\"x\\\"')");
   EXPECT_THAT(recorder.Lines(), ElementsAre("MySQLSkorrel: Starting thread to send SQL to MySQL server..."));
 }
 

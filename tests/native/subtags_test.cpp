@@ -99,12 +99,12 @@ TEST_F(SubTagsTest, SqlEscapingTouchesOnlyTheValues) {
   Set("path", "C:\\Temp");
   Set("quote", "say \"hi\"");
   EXPECT_EQ(Expand("'%title%' '%path%' \"%quote%\" \\", true),
-            "'O\\'Brien\\'s Mix' 'C:\\\\Temp' \"say \\\"hi\\\"\" \\");
+            "'O''Brien''s Mix' 'C:\\\\Temp' \"say \\\"hi\\\"\" \\");
 }
 
 TEST_F(SubTagsTest, SqlEscapingDoesNotDoubleTheBackslashesItAdds) {
   Set("title", "\\'");
-  EXPECT_EQ(Expand("%title%", true), "\\\\\\'");
+  EXPECT_EQ(Expand("%title%", true), "\\\\''");
 }
 
 TEST_F(SubTagsTest, WithSqlEscapingAFallBackReplacesTheWholeStatementAndSaysSo) {

@@ -201,7 +201,9 @@ void MariaDBServer::Start() {
             "CREATE TABLE tolby.winamp_played (id INT AUTO_INCREMENT PRIMARY KEY, "
             "fulltitle VARBINARY(4096) NOT NULL);\n"
             "CREATE USER 'skorrel'@'127.0.0.1' IDENTIFIED BY 's3cret\\'pw';\n"
-            "GRANT ALL ON tolby.* TO 'skorrel'@'127.0.0.1';\n");
+            "GRANT ALL ON tolby.* TO 'skorrel'@'127.0.0.1';\n"
+            // For the tests that change the server's SQL mode.
+            "GRANT SUPER ON *.* TO 'skorrel'@'127.0.0.1';\n");
   chmod((dir_ + "/init.sql").c_str(), 0644);
 
   // The port was free a moment ago; if someone takes it first the server dies and we try another.

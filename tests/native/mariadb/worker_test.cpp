@@ -80,6 +80,19 @@ TEST_F(Sender, HostileTagsAreStoredLiterallyAndTheTableSurvives) {
   EXPECT_TRUE(recorder_.Boxes().empty());
 }
 
+TEST_F(Sender, AQuoteStaysInsideItsStringWhenTheServerTakesBackslashesLiterally) {
+  server_->Rows("SET GLOBAL sql_mode = 'NO_BACKSLASH_ESCAPES'");
+  const std::string title = "x', (select 1)) -- ";
+  {
+    TestPublisher publisher(recorder_);
+    publisher.Publish(Track("a.mp3", "A", title), target_, tags_);
+    ASSERT_TRUE(recorder_.WaitForLine(kPerformed, 1));
+  }
+  server_->Rows("SET GLOBAL sql_mode = DEFAULT");
+  EXPECT_THAT(server_->StoredTitlesHex(), ElementsAre(Hex("A - " + title)));
+  EXPECT_TRUE(recorder_.Boxes().empty());
+}
+
 TEST_F(Sender, ARefusedStatementShowsItsBoxOnceGoesToTheFailedListAndTheRowsBehindItArrive) {
   TestPublisher publisher(recorder_);
   MySQLTarget bad = target_;
