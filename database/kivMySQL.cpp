@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "database/mysql_errors.h"
+#include "runtime/unicode.h"
 #include "track/globals_misc.h"
 
 namespace {
@@ -26,12 +27,14 @@ std::string Text(const char* text) { return text ? std::string(text) : std::stri
 // The statement is UTF-8 whatever the option files say: they were read during the connect, so the
 // character set is set after it. A server without utf8mb4 gets utf8; a library without the call
 // gets the same as a statement.
-void UseUtf8(const MySQLEntries& mysql, MYSQL* handle) {
-  if (mysql.mysql_set_character_set) {
-    if (mysql.mysql_set_character_set(handle, "utf8mb4") != 0) mysql.mysql_set_character_set(handle, "utf8");
-  } else if (mysql.mysql_query(handle, "SET NAMES utf8mb4") != 0) {
-    mysql.mysql_query(handle, "SET NAMES utf8");
-  }
+MySQLCharset UseUtf8(const MySQLEntries& mysql, MYSQL* handle) {
+  const auto set = [&](const char* name) {
+    if (mysql.mysql_set_character_set) return mysql.mysql_set_character_set(handle, name) == 0;
+    return mysql.mysql_query(handle, (std::string("SET NAMES ") + name).c_str()) == 0;
+  };
+  if (set("utf8mb4")) return MySQLCharset::Utf8mb4;
+  if (set("utf8")) return MySQLCharset::Utf8;
+  return MySQLCharset::Unknown;
 }
 
 }  // namespace
@@ -112,7 +115,7 @@ int TkivMySQLConn::Connect(const std::string& host, const std::string& userName,
   mysql.mysql_options(handle_, kMySQLReadDefaultGroup, optionGroup_.c_str());
   // A server that never answers must not hold the database's one sender for ever; the option
   // files, read during the connect, may still set others.
-  for (const auto [option, seconds] : kMySQLTimeouts) mysql.mysql_options(handle_, option, &seconds);
+  for (const auto& [option, seconds] : kMySQLTimeouts) mysql.mysql_options(handle_, option, &seconds);
   if (mysql.mysql_real_connect(handle_, host_.c_str(), userName_.c_str(), password_.c_str(), "", 0, nullptr,
                                0) != handle_) {
     lastErrorNumber_ = mysql.mysql_errno(handle_);
@@ -123,7 +126,7 @@ int TkivMySQLConn::Connect(const std::string& host, const std::string& userName,
 
   connected_ = true;
   connectTicks_ = TickCount();
-  UseUtf8(mysql, handle_);
+  charset_ = UseUtf8(mysql, handle_);
   hostInfo_ = Text(mysql.mysql_get_host_info(handle_));
   serverInfo_ = Text(mysql.mysql_get_server_info(handle_));
   // Connected already: a version that does not parse leaves the connection to the destructor.
@@ -138,11 +141,13 @@ TkivQueryData* TkivMySQLConn::Query(const std::string& sql, bool storeResult) {
 
   const std::uint32_t start = TickCount();
   auto record = std::make_unique<TkivQueryData>();
-  lastQueryStatus_ = mysql.mysql_query(handle_, sql.c_str());
+  // A server's utf8 refuses what lies above U+FFFF, in strict mode the whole statement.
+  const std::string sent = charset_ == MySQLCharset::Utf8 ? WithinBmp(sql) : sql;
+  lastQueryStatus_ = mysql.mysql_query(handle_, sent.c_str());
   if (lastQueryStatus_ != 0) {
     lastErrorNumber_ = mysql.mysql_errno(handle_);
     lastError_ = Text(mysql.mysql_error(handle_));
-    const std::string report = "MySQL said:\r\n" + lastError_ + "\r\nQuery: \r\n" + sql;
+    const std::string report = "MySQL said:\r\n" + lastError_ + "\r\nQuery: \r\n" + sent;
     if (!IsTransientMySQLError(lastErrorNumber_)) queryFailedBox_(report);
     Log("Query failed - " + report);
     return nullptr;

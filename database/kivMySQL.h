@@ -70,6 +70,9 @@ class TkivQueryDataList {
   std::vector<std::unique_ptr<TkivQueryData>> items_;
 };
 
+// The character set a connection took after its connect.
+enum class MySQLCharset { Utf8mb4, Utf8, Unknown };
+
 class TkivMySQLConn {
  public:
   explicit TkivMySQLConn(QueryFailedBox queryFailedBox = &ShowQueryFailedBox);
@@ -111,6 +114,9 @@ class TkivMySQLConn {
   // none (no library, say), and its text.
   unsigned int LastErrorNumber() const { return lastErrorNumber_; }
   const std::string& LastError() const { return lastError_; }
+  // On Utf8 a statement's characters above U+FFFF go as U+FFFD; on Unknown nothing should go, as
+  // the escaping is not safe in every character set.
+  MySQLCharset Charset() const { return charset_; }
 
  private:
   bool connected_ = false;
@@ -129,6 +135,7 @@ class TkivMySQLConn {
   std::int32_t lastQueryStatus_ = 0;
   unsigned int lastErrorNumber_ = 0;
   std::string lastError_;
+  MySQLCharset charset_ = MySQLCharset::Unknown;
   QueryFailedBox queryFailedBox_;
 };
 

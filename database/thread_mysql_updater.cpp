@@ -12,6 +12,8 @@ namespace {
 // this machine.
 std::string HostOf(const MySQLTarget& target) { return target.ThroughTunnel ? "127.0.0.1" : target.Server; }
 
+constexpr const char* kNoCharset = "the connection's character set could be set to neither utf8mb4 nor utf8";
+
 bool SameConnection(const MySQLTarget& a, const MySQLTarget& b) {
   return HostOf(a) == HostOf(b) && a.UserName == b.UserName && a.Password == b.Password;
 }
@@ -44,6 +46,8 @@ HistoryDestination::Result TThreadMySQLUpdater::Send(const OutboxEntry& entry) {
     target = target_;
   }
   if (connection_ && !SameConnection(target, connected_)) connection_.reset();
+  // A sender started again after an earlier one ended (a second Init) holds the library afresh.
+  if (!libraryUse_) libraryUse_.emplace();
 
   log("TThreadMySQLUpdater.Execute: starting");
   log("TThreadMySQLUpdater.Execute: Connecting to database...");
@@ -57,6 +61,14 @@ HistoryDestination::Result TThreadMySQLUpdater::Send(const OutboxEntry& entry) {
       // Nothing ran, so whatever the reason the statement is worth another try.
       return {Outcome::Retry, e.what()};
     }
+    if (connection->Charset() == MySQLCharset::Unknown) {
+      if (!std::exchange(charsetRefused_, true))
+        log("TThreadMySQLUpdater.Execute: the server took neither utf8mb4 nor utf8 as the connection's "
+            "character set, so no statement is sent; they wait in the outbox");
+      log("TThreadMySQLUpdater.Execute: finished");
+      return {Outcome::Retry, kNoCharset};
+    }
+    charsetRefused_ = false;
     connection_ = std::move(connection);
     connected_ = target;
   }
@@ -81,6 +93,8 @@ HistoryDestination::Result TThreadMySQLUpdater::Send(const OutboxEntry& entry) {
 void TThreadMySQLUpdater::End() {
   connection_.reset();
   EndMySQLThread();
+  // The last user ends the library here, or the quit does on the player's thread.
+  libraryUse_.reset();
 }
 
 std::optional<std::string> PrepareMySQLUpdate(const TTrackMetaData& track, const MySQLTarget& target,

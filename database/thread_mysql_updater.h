@@ -58,8 +58,12 @@ class TThreadMySQLUpdater final : public HistoryDestination {
   MySQLTarget target_;
   // The sender thread's own.
   MySQLTarget connected_;
+  // The refused character set was said once; a connection that takes one says it again next time.
+  bool charsetRefused_ = false;
   // Declared after the seams, so it is let go first: whoever sees the seams go may rely on it.
-  MySQLLibraryUse libraryUse_;
+  // Let go by End, on the sender's thread: the module's state, which owns this object, is
+  // destroyed under the loader lock, where the library must not be ended. Taken again by Send.
+  std::optional<MySQLLibraryUse> libraryUse_{std::in_place};
   std::unique_ptr<TkivMySQLConn> connection_;
 };
 

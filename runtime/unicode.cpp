@@ -81,3 +81,19 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   }
   return out;
 }
+
+std::string WithinBmp(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    std::size_t next = pos;
+    const auto lead = static_cast<unsigned char>(utf8[pos]);
+    if (lead >= 0xF0 && lead <= 0xF4 && DecodeUtf8(utf8, next) != kReplacement && next == pos + 4) {
+      out += "\xEF\xBF\xBD";
+      pos = next;
+    } else {
+      out += utf8[pos++];
+    }
+  }
+  return out;
+}

@@ -9,5 +9,9 @@
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// Every character above U+FFFF (a four-byte sequence) becomes U+FFFD, for a peer whose "utf8" holds
+// three bytes at most; every other byte stays as it is.
+std::string WithinBmp(std::string_view utf8);
+
 // Whether a UTF-16 unit is the first of a surrogate pair.
 constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }

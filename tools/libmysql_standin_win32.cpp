@@ -1,8 +1,9 @@
 // Stand-in for the MySQL client library, libmysql.dll: the 58 functions the plug-in binds, each
 // __stdcall as the real library's are, exported undecorated through libmysql_standin.def. Every call
 // is appended as one line, with its arguments, to the file named by SKORREL_MYSQL_RECORD. A
-// connection always succeeds; when SKORREL_MYSQL_REJECT is set, every statement is rejected with
-// that text as the server's error. SKORREL_MYSQL_HOLD="NAME MS" makes the call NAME take MS
+// connection always succeeds; when SKORREL_MYSQL_REJECT is set, every statement but SET NAMES is
+// rejected with that text as the server's error, and SET NAMES takes only the character sets that
+// SKORREL_MYSQL_CHARSETS lists (comma-separated; utf8mb4 and utf8 when unset). SKORREL_MYSQL_HOLD="NAME MS" makes the call NAME take MS
 // milliseconds after it is recorded, as a slow server would. mysql_server_end records itself
 // "under the loader lock" when a thread it starts cannot run, as a real library's end that waits
 // for its own threads would then hang. It talks to no server: the tests that need one use the real
@@ -129,7 +130,17 @@ const char* __stdcall mysql_get_server_info(Connection*) {
 
 int __stdcall mysql_query(Connection* mysql, const char* query) {
   Record("mysql_query(" + Text(query) + ")");
-  mysql->error = Environment("SKORREL_MYSQL_REJECT");
+  const std::string text = Text(query);
+  if (text.rfind("'SET NAMES ", 0) == 0) {
+    // The character sets this server knows: both, unless SKORREL_MYSQL_CHARSETS names others.
+    const std::string known = Environment("SKORREL_MYSQL_CHARSETS");
+    const std::string name = text.substr(11, text.size() - 12);
+    const bool takes = known.empty() ? name == "utf8mb4" || name == "utf8"
+                                     : ("," + known + ",").find("," + name + ",") != std::string::npos;
+    mysql->error = takes ? "" : "Unknown character set: '" + name + "'";
+  } else {
+    mysql->error = Environment("SKORREL_MYSQL_REJECT");
+  }
   return mysql->error.empty() ? 0 : 1;
 }
 
@@ -215,7 +226,11 @@ std::uint64_t __stdcall mysql_affected_rows(Connection*) {
   return Unused<std::uint64_t>("mysql_affected_rows");
 }
 std::uint64_t __stdcall mysql_insert_id(Connection*) { return Unused<std::uint64_t>("mysql_insert_id"); }
-unsigned int __stdcall mysql_errno(Connection*) { return Unused<unsigned int>("mysql_errno"); }
+unsigned int __stdcall mysql_errno(Connection* mysql) {
+  Record("mysql_errno()");
+  // A syntax error for a rejected statement: the plug-in keeps no statement for it.
+  return mysql->error.empty() ? 0 : 1064;
+}
 const char* __stdcall mysql_info(Connection*) { return Unused<const char*>("mysql_info"); }
 unsigned long __stdcall mysql_thread_id(Connection*) { return Unused<unsigned long>("mysql_thread_id"); }
 const char* __stdcall mysql_character_set_name(Connection*) {

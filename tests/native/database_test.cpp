@@ -11,6 +11,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "native/database_doubles.h"
+#include "runtime/unicode.h"
 
 using dbtest::LoaderSwap;
 using dbtest::WorkerRecorder;
@@ -122,6 +123,19 @@ TEST(IsTransientMySQLError, KeepsLostConnectionsAndBusyServersButNotRefusedState
   // A syntax error, a missing table, a duplicate key, a bad value, a missing column.
   for (unsigned int number : {1064u, 1146u, 1062u, 1366u, 1054u})
     EXPECT_FALSE(IsTransientMySQLError(number)) << number;
+}
+
+TEST(WithinBmp, ReplacesOnlyWellFormedCharactersAboveU0000FFFFForAThreeByteUtf8Server) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"Privet \xF0\x9F\x8E\xB5!", "Privet \xEF\xBF\xBD!"},    // an emoji
+      {"\xE6\x88\xA6 90\xC2\xB0", "\xE6\x88\xA6 90\xC2\xB0"},  // three and two bytes stay
+      {"\xF0\x9F\x8E", "\xF0\x9F\x8E"},                        // cut short: left as it is
+      {"\xF4\x90\x80\x80", "\xF4\x90\x80\x80"},                // above U+10FFFF: not a character
+      {"'\xF0\x90\x80\x80\xF0\x90\x80\x80'", "'\xEF\xBF\xBD\xEF\xBF\xBD'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WithinBmp(c.in), c.out) << c.in;
 }
 
 }  // namespace
