@@ -233,7 +233,15 @@ bool TSSLLibSSH2::Connect() {
     fingerprint_ = "SHA256:" + Base64WithoutPadding(reinterpret_cast<const unsigned char*>(hash), 32);
     LogDebug("TSSLLibSSH2.Connect - host key " + fingerprint_ + " (" + HostKeyKind(keyType) + ")");
   }
-  // Before anything of the user's is sent.
+  // Before anything of the user's is sent. Without a fingerprint (a library whose hash failed, or
+  // one older than 1.9) the pin would be the bare type, which every key of that type matches.
+  if (HostKeys && fingerprint_.empty()) {
+    LogDebug(
+        "TSSLLibSSH2.Connect - refused: the host key could not be checked: the SSH library gave no "
+        "SHA-256 fingerprint of the server's key");
+    Fail(ssh2::kErrorHostKeyRefused, "The host key could not be checked");
+    return abandon();
+  }
   if (HostKeys && !TrustHostKey(std::string(HostKeyKind(keyType)) + " " + fingerprint_)) return abandon();
 
   if (!Username.empty() && !Authenticate()) return abandon();

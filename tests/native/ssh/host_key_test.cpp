@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/host_key_store.h"
@@ -15,6 +16,7 @@
 #include "native/ssh/loopback_server.h"
 #include "native/ssh/sshd_server.h"
 #include "native/ssh/tunnel_client.h"
+#include "tunnel/libssh2_binding.h"
 #include "tunnel/ssh_tunnel.h"
 
 namespace {
@@ -106,6 +108,22 @@ TEST_F(TunnelTrust, TwentyFirstConnectionsToTwoKeysBehindOneAddressPinOneAndRefu
       Lines("TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + other).size());
   EXPECT_EQ(refused, 10);
   EXPECT_EQ(std::count(passed.begin(), passed.end(), 1), 10);
+}
+
+const char* NoHash(LIBSSH2_SESSION*, int) { return nullptr; }
+
+TEST_F(TunnelTrust, WithoutAFingerprintNothingIsPinnedAndTheConnectionIsRefused) {
+  SshServer server;
+  // As a library whose hash failed answers, or one too old to know SHA-256.
+  auto& api = const_cast<LibSSH2Entries&>(LibSSH2());
+  const auto hash = std::exchange(api.libssh2_hostkey_hash, &NoHash);
+  const unsigned short port = Listen(server, echo_.Target());
+  const bool passed = Passes(port);
+  tunnel_.Stop();
+  api.libssh2_hostkey_hash = hash;
+  EXPECT_FALSE(passed);
+  EXPECT_EQ(store_->Pinned(), "");
+  EXPECT_EQ(Lines("TSSLLibSSH2.Connect - refused: the host key could not be checked").size(), 1u);
 }
 
 // Keys made by ssh-keygen in a folder of the test's own.
