@@ -18,6 +18,7 @@
 //   subclass              subclasses both windows again over the plug-in, as another program might
 //   waitevent NAME MS     waits until the named event is set (a test sets it)
 //   waitunload MS         waits until the plug-in's module is unmapped, after quit
+// The quit writes how long the plug-in's quit took: "quit took MS ms".
 // With PREFIX, config saves a picture of each tab of the plug-in's dialog as PREFIX1.bmp to
 // PREFIX6.bmp and closes it.
 // Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
@@ -401,7 +402,10 @@ class Session {
 
   void Quit() {
     if (quit_) return;
+    const DWORD start = GetTickCount();
     record_->quit();
+    // The player's window is frozen for as long as the plug-in's quit takes.
+    Out("quit took %lu ms", GetTickCount() - start);
     Out("quit restored main=%d playlist=%d", CurrentProc(mainWindow) == MainProc,
         CurrentProc(playlistWindow) == PlaylistProc);
     FreeLibrary(module_);

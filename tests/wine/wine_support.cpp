@@ -1,5 +1,7 @@
 #include "wine/wine_support.h"
 
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -204,8 +206,11 @@ StoredValue ReadValue(const std::string& name) {
   return value;
 }
 
-void UseOnlyTheDatabase() {
+void UseOutboxIn(const TempDir& dir) { SetString("Outbox Path", dir.File("outbox.sqlite3")); }
+
+void UseOnlyTheDatabase(const TempDir& dir) {
   DeleteSettings();
+  UseOutboxIn(dir);
   SetDword("mIRC Active", 0);
   SetDword("MSN Active", 0);
   SetDword("MySQL Active", 1);
@@ -236,6 +241,12 @@ std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string&
           << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
   for (const std::string& argument : arguments) command << ' ' << argument;
   return std::make_unique<ChildProcess>(command.str(), dir.Path(), environment);
+}
+
+long QuitMs(const std::vector<std::string>& playerLines) {
+  for (const std::string& line : LinesStartingWith(playerLines, "quit took "))
+    return std::strtol(line.c_str() + 10, nullptr, 10);
+  return LONG_MAX;
 }
 
 PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,

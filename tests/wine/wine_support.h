@@ -52,6 +52,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return process_ != nullptr; }
+  bool Ended() const { return !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
   // The exit code, or -1 when it did not end within timeoutMs (it is then terminated).
   int Wait(DWORD timeoutMs);
   void Stop();
@@ -83,6 +84,8 @@ class Go {
   Go();
   const std::string& Name() const { return name_; }
   void Set() { SetEvent(event_.get()); }
+  // For another run of the player.
+  void Reset() { ResetEvent(event_.get()); }
 
  private:
   std::string name_;
@@ -99,9 +102,11 @@ struct StoredValue {
   std::string data;
 };
 StoredValue ReadValue(const std::string& name);
+// Points the database's outbox at a file in dir, so that no test sends what another left behind.
+void UseOutboxIn(const TempDir& dir);
 // Fresh settings with only the database publisher on, as user "winamp" (password "pw") at
-// 127.0.0.1: nothing of a run reaches another destination by accident.
-void UseOnlyTheDatabase();
+// 127.0.0.1, its outbox in dir: nothing of a run reaches another destination by accident.
+void UseOnlyTheDatabase(const TempDir& dir);
 
 // One run of the stand-in player with the real DLL: the playlist and script texts, and the lines
 // the player wrote. The player is stopped if it has not finished within timeoutMs.
@@ -115,6 +120,8 @@ std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string&
                                           const std::string& script,
                                           const std::vector<std::string>& environment = {},
                                           const std::vector<std::string>& arguments = {});
+// How long the plug-in's quit took, from the player's lines; for ever (LONG_MAX) when it never quit.
+long QuitMs(const std::vector<std::string>& playerLines);
 PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,
                     DWORD timeoutMs = 60000, const std::vector<std::string>& environment = {},
                     const std::vector<std::string>& arguments = {});
