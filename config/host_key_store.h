@@ -4,6 +4,7 @@
 // writes that value, so neither quit nor the dialog can overwrite a pin a relay has just stored.
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,7 +12,7 @@
 #include "config/reg.h"
 #include "tunnel/host_key_trust.h"
 
-class HostKeyStore final : public HostKeyTrust {
+class HostKeyStore final : public HostKeyTrust, public std::enable_shared_from_this<HostKeyStore> {
  public:
   struct Refusal {
     std::string offered;
@@ -28,14 +29,20 @@ class HostKeyStore final : public HostKeyTrust {
 
   // The last refusal since the store was made, for the dialog.
   std::optional<Refusal> LastRefusal();
-  // Empties the pin, so that the next connection pins what it meets.
+  // Empties the pin, so that the next connection pins what it meets. Views made before it may
+  // still compare with a later pin, but never set one.
   void Forget();
+  // The store as the relays of one listener see it: made when the listener starts.
+  std::shared_ptr<HostKeyTrust> View();
 
  private:
+  class ListenerView;
   std::string ReadLocked();
+  Answer CheckFrom(unsigned generation, const std::string& offered);
 
   SettingsRegistry& registry_;
   Clock clock_;
   std::mutex lock_;
   std::optional<Refusal> lastRefusal_;
+  unsigned generation_ = 0;
 };

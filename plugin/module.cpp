@@ -185,7 +185,8 @@ void Module::StartListener() {
   TunnelSettings tunnel{settings_.SSHServer, settings_.SSHUserName, settings_.SSHPassword,
                         settings_.MySQLSSH ? settings_.MySQLServer : std::string()};
   tunnel.sshKeyFile = settings_.SSHKeyFile;
-  tunnel.hostKeys = hostKeys_;
+  // Relays of this listener may pin only while no Forget comes after this.
+  tunnel.hostKeys = hostKeys_->View();
   listener_ = platform_.StartListener(tunnel);
 }
 

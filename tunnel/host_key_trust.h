@@ -7,7 +7,9 @@
 
 class HostKeyTrust {
  public:
-  enum class Verdict { Pinned, Matches, Mismatch };
+  // Forgotten: the pin was emptied after this relay's settings were made, so it may not pin what
+  // it meets (it may be talking to the server the user just moved away from).
+  enum class Verdict { Pinned, Matches, Mismatch, Forgotten };
   struct Answer {
     Verdict verdict;
     // The key pinned before the check: empty for Pinned, the key to compare with for Mismatch.

@@ -269,6 +269,11 @@ bool TSSLLibSSH2::TrustHostKey(const std::string& offered) {
       return true;
     case HostKeyTrust::Verdict::Matches:
       return true;
+    case HostKeyTrust::Verdict::Forgotten:
+      LogDebug(
+          "TSSLLibSSH2.Connect - refused: the pinned host key was forgotten while this connection was "
+          "being made, so it pins nothing; the next connection pins the key it meets");
+      return Fail(ssh2::kErrorHostKeyRefused, "The pinned host key was forgotten meanwhile");
     case HostKeyTrust::Verdict::Mismatch:
       break;
   }

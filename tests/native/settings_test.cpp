@@ -1,6 +1,9 @@
+#include "config/host_key_store.h"
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include "fake_registry.h"
 
@@ -157,6 +160,22 @@ TEST(SaveSettings, StopsAtTheFirstRefusedValue) {
   }
   EXPECT_EQ(registry.writes.back(), "MSN Default Format");
   EXPECT_EQ(registry.Get("Ignore Exts"), nullptr);
+}
+
+TEST(HostKeyStore, AViewMadeBeforeAForgetComparesWithALaterPinButNeverSetsOne) {
+  FakeRegistry registry;
+  const auto store = std::make_shared<HostKeyStore>(registry);
+  const auto old = store->View();
+  EXPECT_EQ(old->Check("ECDSA SHA256:old").verdict, HostKeyTrust::Verdict::Pinned);
+  store->Forget();
+  // A relay to the server the user moved away from finishes its handshake after the save.
+  EXPECT_EQ(old->Check("ECDSA SHA256:old").verdict, HostKeyTrust::Verdict::Forgotten);
+  EXPECT_EQ(store->Pinned(), "");
+  const auto fresh = store->View();
+  EXPECT_EQ(fresh->Check("ED25519 SHA256:new").verdict, HostKeyTrust::Verdict::Pinned);
+  EXPECT_EQ(old->Check("ED25519 SHA256:new").verdict, HostKeyTrust::Verdict::Matches);
+  EXPECT_EQ(old->Check("ECDSA SHA256:old").verdict, HostKeyTrust::Verdict::Mismatch);
+  EXPECT_EQ(store->Pinned(), "ED25519 SHA256:new");
 }
 
 }  // namespace
