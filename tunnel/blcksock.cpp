@@ -251,9 +251,18 @@ void TBlockSocket::SetSocketHandle(socket_t handle) {
   usesIPv6_ = remoteAddress_.ss_family == AF_INET6;
 }
 
+// Winsock's "interrupted call", for a connect that ConnectInterrupted ended.
+constexpr int kConnectInterrupted = 10004;
+
 void TBlockSocket::Connect(const std::string& ip, const std::string& port) {
   sockaddr_storage address{};
   socklen_type length = 0;
+  // A relay ended before it got here must not hold its thread for a slow name server.
+  if (ConnectInterrupted && ConnectInterrupted()) {
+    lastErrorCode_ = kConnectInterrupted;
+    ExceptCheck();
+    return;
+  }
   lastErrorCode_ = Resolve(ip, port, address, length);
   if (lastErrorCode_ == 0 && CreateSocket(address.ss_family)) {
     if (ConnectInterrupted) {
@@ -270,8 +279,7 @@ void TBlockSocket::Connect(const std::string& ip, const std::string& port) {
 int TBlockSocket::ConnectInterruptibly(const sockaddr_storage& address, socklen_type length) {
   // Short enough that a quit waiting for this connect hardly notices it.
   constexpr std::int32_t kStepMs = 50;
-  constexpr int kInterrupted = 10004;
-  if (ConnectInterrupted()) return kInterrupted;
+  if (ConnectInterrupted()) return kConnectInterrupted;
   if (SetBlocking(socket_.get(), false) != 0) return SocketLastError();
   int outcome = 0;
   if (connect(socket_.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
@@ -285,7 +293,7 @@ int TBlockSocket::ConnectInterruptibly(const sockaddr_storage& address, socklen_
       } else if (ready > 0) {
         outcome = ConnectOutcome(socket_.get());
       } else if (ConnectInterrupted()) {
-        outcome = kInterrupted;
+        outcome = kConnectInterrupted;
       }
     }
   }

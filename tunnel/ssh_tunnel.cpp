@@ -36,6 +36,8 @@ void SSHTunnel::Stop() {
   constexpr auto kRelayEndLimit = std::chrono::milliseconds(700);
   StopListener();
   if (!relays_.EndAll(kRelayEndLimit))
-    LogDebug("SSHTunnel.Stop - a relay is still looking up its server's name; it ends when the lookup does");
+    LogDebug(
+        "SSHTunnel.Stop - a relay did not end in time (it may be looking up its server's name or reading "
+        "its key file); it ends by itself and sends nothing more");
   libraries_.reset();
 }

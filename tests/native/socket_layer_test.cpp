@@ -149,6 +149,14 @@ TEST(TTCPBlockSocket, ARefusedConnectionIsRecordedAndRaisedOnlyWithRaiseExcept) 
   }
 }
 
+TEST(TTCPBlockSocket, AConnectAlreadyInterruptedLooksNothingUp) {
+  TTCPBlockSocket socket;
+  socket.ConnectInterrupted = [] { return true; };
+  // Looked up, this name would fail with the resolver's code instead.
+  socket.Connect("skorrel-test.invalid", "22");
+  EXPECT_EQ(socket.LastErrorCode(), 10004);
+}
+
 TEST(TTCPBlockSocket, AcceptOnASocketThatDoesNotListenFails) {
   TTCPBlockSocket socket;
   socket.Bind("127.0.0.1", "0");
