@@ -85,6 +85,12 @@ void LoadSettings(SettingsRegistry& registry, PluginSettings& settings) {
   }
 }
 
+void ApplyDefaults(PluginSettings& settings) {
+  for (const SettingRow& row : kSettingRows)
+    if (row.load.rule == LoadRule::DefaultIfEmpty && (settings.*row.text).empty())
+      settings.*row.text = row.load.fallback;
+}
+
 void SaveSettings(SettingsRegistry& registry, const PluginSettings& settings,
                   const std::function<void()>& clearMsn) {
   for (const SettingRow& row : kSettingRows) {

@@ -164,6 +164,9 @@ inline constexpr SettingRow kSettingRows[] = {
 // Fills every field from section "Global", applying the defaults and load rules. Never fails.
 void LoadSettings(SettingsRegistry& registry, PluginSettings& settings);
 
+// Gives each emptied text that has a default its default, as the next load would.
+void ApplyDefaults(PluginSettings& settings);
+
 // Writes the values that the save writes, in order. Right after writing "MSN Active" as off it
 // calls clearMsn, so the messenger's line goes at once. Stops at the first failing write with
 // ERegistryException.

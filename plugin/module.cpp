@@ -141,7 +141,10 @@ void Module::SaveEdited(const PluginSettings& edited) {
   // Forget was pressed, or the pin belongs to another server.
   const bool forgetPin =
       edited.SSHServer != settings_.SSHServer || (edited.SSHHostKey.empty() && !settings_.SSHHostKey.empty());
-  const PluginSettings before = std::exchange(settings_, edited);
+  // An emptied text with a default means the default now, in the registry and after the next start.
+  PluginSettings applied = edited;
+  ApplyDefaults(applied);
+  const PluginSettings before = std::exchange(settings_, applied);
   SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); });
   LogDebug("Config: Saved settings");
   publishers_.Withdraw(before);

@@ -390,4 +390,16 @@ TEST_F(ModuleLife, ASaveThatTurnsTheFileOffEmptiesIt) {
   EXPECT_EQ(platform.disk.texts.back(), "");
 }
 
+TEST_F(ModuleLife, AnEmptiedPathOrFormatIsSavedAndUsedAsItsDefault) {
+  InitSteps();
+  const PluginSettings defaults = module.Settings();
+  PluginSettings edited = defaults;
+  edited.FilePath = edited.FileFormat = "";
+  module.SaveEdited(edited);
+  EXPECT_EQ(module.Settings().FilePath, defaults.FilePath);
+  EXPECT_EQ(module.Settings().FileFormat, defaults.FileFormat);
+  EXPECT_EQ(platform.registry.Get("File Path")->data, defaults.FilePath + '\0');
+  module.Quit();
+}
+
 }  // namespace

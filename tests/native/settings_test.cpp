@@ -1,10 +1,10 @@
-#include "config/host_key_store.h"
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "config/host_key_store.h"
 #include "fake_registry.h"
 
 namespace {
@@ -160,6 +160,21 @@ TEST(SaveSettings, StopsAtTheFirstRefusedValue) {
   }
   EXPECT_EQ(registry.writes.back(), "MSN Default Format");
   EXPECT_EQ(registry.Get("Ignore Exts"), nullptr);
+}
+
+TEST(ApplyDefaults, GivesAnEmptiedTextItsDefaultAsTheNextLoadWouldAndLeavesTheRest) {
+  FakeRegistry empty;
+  PluginSettings loaded;
+  LoadSettings(empty, loaded);
+  PluginSettings emptied = loaded;
+  emptied.FilePath = emptied.FileFormat = emptied.MySQLCommand = emptied.MSNFormat = "";
+  emptied.MySQLServer = "";  // a text without a default stays empty
+  ApplyDefaults(emptied);
+  EXPECT_EQ(emptied.FilePath, loaded.FilePath);
+  EXPECT_EQ(emptied.FileFormat, loaded.FileFormat);
+  EXPECT_EQ(emptied.MySQLCommand, loaded.MySQLCommand);
+  EXPECT_EQ(emptied.MSNFormat, loaded.MSNFormat);
+  EXPECT_EQ(emptied.MySQLServer, "");
 }
 
 TEST(HostKeyStore, AViewMadeBeforeAForgetComparesWithALaterPinButNeverSetsOne) {
