@@ -3,12 +3,13 @@
 // where a user's would: under [kivNormal] in a my.ini, here in the folder named by MARIADB_HOME.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tunnel/blcksock.h"
 #include "wine/servers/server_sql.h"
 #include "wine/wine_support.h"
 
@@ -34,7 +35,7 @@ class DatabaseWithServer : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(port.empty()) << "run through tests/wine/servers/with_servers.sh, which starts the servers";
     ASSERT_TRUE(sql.Connected()) << sql.Error();
-    UseOnlyTheDatabase();
+    UseOnlyTheDatabase(dir);
     SetString("CSDebug", "viewer.example");
     dispatcher =
         std::make_unique<ChildProcess>("\"" + BinDir() + "\\dispatcher_standin.exe\" \"" + record + "\"");
@@ -50,27 +51,37 @@ class DatabaseWithServer : public ::testing::Test {
     DeleteSettings();
   }
 
-  // Starts the player, which plays the playlist's first track with the lines of [kivNormal] given,
-  // then quits when the test says so.
-  void PlayFirstTrack(const std::string& playlist, const std::string& optionLines) {
+  // Starts the player with the lines of [kivNormal] given; it runs actions, then quits when the
+  // test says so.
+  void Start(const std::string& playlist, const std::string& optionLines, const std::string& actions) {
     WriteText(dir.File("my.ini"), "[kivNormal]\n" + optionLines);
-    WriteText(dir.File("playlist.txt"), playlist);
-    WriteText(dir.File("script.txt"),
-              "play 0\nwaitevent " + quit.Name() + " 120000\nquit\nwaitunload 10000\n");
-    std::ostringstream command;
-    command << '"' << BinDir() << "\\player.exe\" --plugin \"" << BinDir()
-            << "\\gen_skorrel.dll\" --playlist \"" << dir.File("playlist.txt") << "\" --script \""
-            << dir.File("script.txt") << "\" --out \"" << dir.File("player.out") << '"';
-    player = std::make_unique<ChildProcess>(command.str(), dir.Path(),
-                                            std::vector<std::string>{"MARIADB_HOME=" + dir.Path()});
+    player = StartPlayer(dir, playlist, actions + "waitevent " + quit.Name() + " 120000\nquit\nwaitunload 10000\n",
+                         {"MARIADB_HOME=" + dir.Path()});
     ASSERT_TRUE(player->Started());
   }
 
-  // The worker's log lines, once it has finished.
+  void PlayFirstTrack(const std::string& playlist, const std::string& optionLines) {
+    Start(playlist, optionLines, "play 0\n");
+  }
+
+  // The sender's log lines of its first try, once it has finished.
   std::vector<std::string> WorkerLog() {
     EXPECT_TRUE(WaitForPluginLog(record, "TThreadMySQLUpdater.Execute: finished"))
         << "the worker never finished";
-    return LinesStartingWith(PluginLog(record), "TThreadMySQLUpdater.Execute");
+    std::vector<std::string> lines = LinesStartingWith(PluginLog(record), "TThreadMySQLUpdater.Execute");
+    // A statement kept for a retry is tried again later; those lines are not the first try's.
+    const auto finished = std::find(lines.begin(), lines.end(), "TThreadMySQLUpdater.Execute: finished");
+    if (finished != lines.end()) lines.erase(finished + 1, lines.end());
+    return lines;
+  }
+
+  // Waits until the table holds count rows more than at the start, or a minute has passed.
+  std::vector<std::string> NewRowsHex(std::size_t count) {
+    std::vector<std::string> rows;
+    const DWORD start = GetTickCount();
+    // The server is another process: there is nothing to wait on but its answer.
+    while ((rows = NewRowsHex()).size() < count && GetTickCount() - start < 60000) Sleep(100);
+    return rows;
   }
 
   // The rows this test added, hex-encoded so that every byte compares exactly.
@@ -82,11 +93,19 @@ class DatabaseWithServer : public ::testing::Test {
     return rows;
   }
 
-  // The player quits and unloads the plug-in, which leaves nothing of the library running.
+  // The player quits at once and unloads the plug-in, which leaves nothing of the library running.
   void ExpectCleanQuit() {
     quit.Set();
     EXPECT_EQ(player->Wait(30000), 0) << "the player hangs";
-    EXPECT_TRUE(Contains(ReadLines(dir.File("player.out")), "module unmapped"));
+    const std::vector<std::string> out = ReadLines(dir.File("player.out"));
+    EXPECT_TRUE(Contains(out, "module unmapped"));
+    EXPECT_LT(QuitMs(out), 2000);
+  }
+
+  // The sender's line when it keeps a statement for later; empty if none came within a minute.
+  std::string RetryLine(const std::string& start) {
+    if (!WaitForPluginLog(record, start)) return {};
+    return LinesStartingWith(PluginLog(record), start).front();
   }
 
   const std::string port = MariaDBPort();
@@ -129,7 +148,7 @@ TEST_F(TestTitle, ArrivesAsExactlyItsUtf8DespiteALatin1Line) {
   StoredExactlyWith("default-character-set=latin1\n");
 }
 
-TEST_F(DatabaseWithServer, ARejectedStatementShowsTheServersOwnMessageInABoxOnTheWorker) {
+TEST_F(DatabaseWithServer, ARejectedStatementShowsTheServersOwnMessageInABoxOfItsOwn) {
   SetString("MySQL Command", "insert into `tolby`.`no_such_table` (`fulltitle`) values ('%title%')");
   const std::string statement = "insert into `tolby`.`no_such_table` (`fulltitle`) values ('Rejected')";
   ASSERT_FALSE(sql.Run(statement));
@@ -156,14 +175,15 @@ TEST_F(DatabaseWithServer, ARejectedStatementShowsTheServersOwnMessageInABoxOnTh
   DWORD_PTR answer = 0;
   EXPECT_NE(SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer), 0);
 
-  // Closed, the box lets the worker finish.
-  SendMessageA(box, WM_COMMAND, IDOK, 0);
+  // The sender did not wait for the box.
   EXPECT_EQ(WorkerLog(), kStoredLog);
+  SendMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(NewRowsHex().empty());
   ExpectCleanQuit();
 }
 
-// The server counts the refusal, so the attempt reached it; the user sees nothing.
+// The server counts the refusal, so the attempt reached it; the user sees nothing, and the
+// statement waits for a corrected password.
 TEST_F(DatabaseWithServer, AWrongPasswordIsRefusedByTheServerAndOnlyLogged) {
   const auto deniedSoFar = [&] {
     const std::string row = sql.Value("SHOW GLOBAL STATUS LIKE 'Access_denied_errors'");
@@ -173,7 +193,10 @@ TEST_F(DatabaseWithServer, AWrongPasswordIsRefusedByTheServerAndOnlyLogged) {
   SetString("MySQL Password", "not the password");
   PlayFirstTrack("C:\\Music\\Track.mp3\n  title=Refused\n", "port=" + port + "\n");
   EXPECT_EQ(WorkerLog(), kConnectFailedLog);
-  EXPECT_EQ(deniedSoFar(), denied + 1);
+  EXPECT_NE(RetryLine("Outbox: mysql: 1 entry waits; trying again in ").find("Access denied for user 'winamp'"),
+            std::string::npos);
+  EXPECT_GT(deniedSoFar(), denied);
+  EXPECT_EQ(FindWindowA("#32770", "Query failed"), nullptr);
   EXPECT_TRUE(NewRowsHex().empty());
   ExpectCleanQuit();
 }
@@ -181,7 +204,62 @@ TEST_F(DatabaseWithServer, AWrongPasswordIsRefusedByTheServerAndOnlyLogged) {
 TEST_F(DatabaseWithServer, AServerThatIsNotRunningIsOnlyLogged) {
   PlayFirstTrack("C:\\Music\\Track.mp3\n  title=Nobody\n", "port=" + FreeLoopbackPort() + "\n");
   EXPECT_EQ(WorkerLog(), kConnectFailedLog);
+  EXPECT_FALSE(RetryLine("Outbox: mysql: 1 entry waits; trying again in 2 s or at the next track (").empty());
   EXPECT_TRUE(NewRowsHex().empty());
+  ExpectCleanQuit();
+}
+
+// The outbox outlives the player: what could not go while the server was away goes at the next
+// start, before the track played then.
+TEST_F(DatabaseWithServer, TracksPlayedWhileTheServerIsDownArriveInOrderAtTheNextStart) {
+  // Without an artist, the default statement's row starts " - ".
+  const std::string playlist = "C:\\Music\\1.mp3\n  title=Down 1\nC:\\Music\\2.mp3\n  title=Down 2\n"
+                               "C:\\Music\\3.mp3\n  title=Up 3\n";
+  Start(playlist, "port=" + FreeLoopbackPort() + "\n", "play 0\nplay 1\n");
+  EXPECT_FALSE(RetryLine("Outbox: mysql: 2 entries wait; trying again in ").empty());
+  ExpectCleanQuit();
+  EXPECT_TRUE(NewRowsHex().empty());
+
+  quit.Reset();
+  Start(playlist, "port=" + port + "\n", "play 2\n");
+  EXPECT_EQ(NewRowsHex(3), (std::vector<std::string>{Hex(" - Down 1"), Hex(" - Down 2"), Hex(" - Up 3")}));
+  ExpectCleanQuit();
+}
+
+// A quit during the back-off has nothing to wait for: the statement is in the outbox already.
+TEST_F(DatabaseWithServer, QuitDuringTheBackOffReturnsAtOnce) {
+  PlayFirstTrack("C:\\Music\\Track.mp3\n  title=Backing off\n", "port=" + FreeLoopbackPort() + "\n");
+  // The second wait, so that the quit comes well inside one.
+  EXPECT_FALSE(RetryLine("Outbox: mysql: 1 entry waits; trying again in 4 s").empty());
+  ExpectCleanQuit();
+  EXPECT_TRUE(LinesStartingWith(PluginLog(record), "Plugin.Quit: a statement is still on its way").empty());
+}
+
+// A server that takes the connection and never says a word (a hung server, a half-open tunnel):
+// the quit does not wait for the client library's time-outs, and the statement is sent at the
+// next start.
+TEST_F(DatabaseWithServer, QuitIsQuickWhileAStatementIsInFlightToAServerThatNeverAnswers) {
+  TTCPBlockSocket silent;
+  silent.Bind("127.0.0.1", "0");
+  silent.Listen();
+  ASSERT_EQ(silent.LastErrorCode(), 0);
+  const std::string playlist = "C:\\Music\\Track.mp3\n  title=In flight\n";
+  PlayFirstTrack(playlist, "port=" + std::to_string(silent.LocalPort()) + "\n");
+  ASSERT_TRUE(silent.CanRead(60000)) << "the sender never connected";
+  TTCPBlockSocket accepted;
+  accepted.SetSocketHandle(silent.Accept());
+
+  quit.Set();
+  EXPECT_EQ(player->Wait(30000), 0) << "the player hangs";
+  EXPECT_LT(QuitMs(ReadLines(dir.File("player.out"))), 2000);
+  EXPECT_TRUE(WaitForPluginLog(record,
+                               "Plugin.Quit: a statement is still on its way to the database server; it stays in "
+                               "the outbox and is sent again at the next start",
+                               10000));
+
+  quit.Reset();
+  Start(playlist, "port=" + port + "\n", "");
+  EXPECT_EQ(NewRowsHex(1), std::vector<std::string>{Hex(" - In flight")});
   ExpectCleanQuit();
 }
 
