@@ -1,5 +1,7 @@
 #include "publish/discord.h"
 
+#include <algorithm>
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include "diag/globals.h"
@@ -10,6 +12,9 @@ namespace {
 using nlohmann::json;
 
 constexpr std::size_t kMinText = 2, kMaxText = 128;
+constexpr std::chrono::milliseconds kRetryLast{60000};
+constexpr const char* kConnectionLost =
+    "Discord: the connection to Discord was lost; it is made again once Discord is back";
 
 void PutLittleEndian(std::string& out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -150,6 +155,10 @@ void DiscordPresence::Serve() {
         EncodeDiscordFrame(kFrame, DiscordSetActivity(pipes_.ProcessId(), now.activity, inFlight_)));
   };
   std::uint64_t settled = 0;  // the version a settle last ended at
+  std::string pipeClientId;   // the application the pipe was opened for
+  // Discord not running: looked for again after this, doubling, until it is found or a track comes.
+  std::chrono::milliseconds retry{0};
+  bool retryDue = false;
   for (;;) {
     Wanted now;
     {
@@ -164,31 +173,56 @@ void DiscordPresence::Serve() {
       if (pipe && sent != now.version) command(now);
       return;
     }
-    const bool due = pipe ? inFlight_.empty() && sent != now.version : now.connect && !now.clientId.empty();
+    // Another application ID was saved: the presence belongs to the application the pipe names.
+    if (pipe && !now.clientId.empty() && now.clientId != pipeClientId) {
+      LogDebug("Discord: the Application ID changed; connecting again with the new one");
+      pipe.reset();
+      retryDue = true;
+    }
+    const bool due =
+        pipe ? inFlight_.empty() && sent != now.version : (now.connect || retryDue) && !now.clientId.empty();
     if (due && settled != now.version) {
       settled = Settle();
       continue;
     }
     if (!pipe) {
-      // Only a new track tries again, so a missing Discord never makes a busy loop. After a try
-      // the wanted state is read again: a stop may have ended the handshake.
+      // A new track tries again at once; otherwise a missing Discord is looked for after a wait
+      // that doubles, never in a busy loop. After a try the wanted state is read again: a stop may
+      // have ended the handshake.
       if (due) {
         {
           const std::lock_guard<HandOffMutex> hold(lock_);
           wanted_.connect = false;
         }
+        retryDue = false;
         pipe = Connect(now.clientId);
         inFlight_.clear();
         sent = 0;
+        if (pipe) {
+          pipeClientId = now.clientId;
+          retry = {};
+        } else if (retry.count() == 0) {
+          retry = retryFirst_;
+        }
       } else {
         std::unique_lock<HandOffMutex> hold(lock_);
-        changed_.wait(hold, [&] { return !wanted_.looked || wanted_.stopping; });
+        const auto woken = [&] { return !wanted_.looked || wanted_.stopping; };
+        // Only a presence to show is worth looking for Discord.
+        if (retry.count() > 0 && now.activity) {
+          if (!changed_.wait_for(hold, retry, woken)) {
+            retryDue = true;
+            retry = std::min(retry * 2, kRetryLast);
+          }
+        } else {
+          changed_.wait(hold, woken);
+        }
       }
       continue;
     }
     if (due && !command(now)) {
-      LogDebug("Discord: the connection to Discord was lost; it is made again at the next track");
+      LogDebug(kConnectionLost);
       pipe.reset();
+      retry = retryFirst_;
       continue;
     }
     if (!EnterPipeWait()) continue;
@@ -202,8 +236,9 @@ void DiscordPresence::Serve() {
       case DiscordConnection::Read::Woken:
         break;
       case DiscordConnection::Read::Broken:
-        LogDebug("Discord: the connection to Discord was lost; it is made again at the next track");
+        LogDebug(kConnectionLost);
         pipe.reset();
+        retry = retryFirst_;
         break;
       case DiscordConnection::Read::Frame:
         if (!Handle(*pipe, frame)) pipe.reset();
@@ -233,7 +268,7 @@ std::unique_ptr<DiscordConnection> DiscordPresence::Connect(const std::string& c
     if (!std::exchange(saidNotRunning_, true))
       LogDebug(
           "Discord: Discord is not running (no pipe discord-ipc-0 to 9 opens); the presence is sent "
-          "at the first track after it starts");
+          "once it starts");
     return nullptr;
   }
   saidNotRunning_ = false;

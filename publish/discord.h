@@ -1,6 +1,7 @@
 #pragma once
 // Discord's "Listening to" presence over its local RPC pipe: the frames, the JSON, and one
 // long-lived worker that owns the pipe, so the player's window thread never waits on it.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -60,7 +61,10 @@ class DiscordPipes {
 
 class DiscordPresence {
  public:
-  explicit DiscordPresence(DiscordPipes& pipes) : pipes_(pipes) {}
+  // Discord not found is looked for again after retryFirst, doubling to a minute.
+  explicit DiscordPresence(DiscordPipes& pipes,
+                           std::chrono::milliseconds retryFirst = std::chrono::seconds(5))
+      : pipes_(pipes), retryFirst_(retryFirst) {}
   // Stop must have ended the worker: this may run under the loader lock.
   ~DiscordPresence();
   DiscordPresence(const DiscordPresence&) = delete;
@@ -94,6 +98,7 @@ class DiscordPresence {
   bool Handle(DiscordConnection& pipe, const DiscordFrame& frame);
 
   DiscordPipes& pipes_;
+  const std::chrono::milliseconds retryFirst_;
   HandOffMutex lock_;
   // Wakes the worker while it waits anywhere but on the pipe: cheaper for the window thread than the
   // pipe's wake.

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
+
+#include "native/discord_doubles.h"
 
 namespace {
 
@@ -38,6 +42,38 @@ TEST(DiscordFrame, RoundTripsAndWaitsForAWholeFrame) {
   ASSERT_TRUE(DecodeDiscordFrame(buffer, frame));
   EXPECT_EQ(frame.opcode, kFrame);
   EXPECT_TRUE(buffer.empty());
+}
+
+DiscordActivity Playing(const std::string& title) {
+  DiscordActivity activity;
+  activity.title = title;
+  activity.artist = "Artist";
+  return activity;
+}
+
+TEST(DiscordPresence, ADiscordStartedAfterThePlayerIsFoundWithoutAnotherTrack) {
+  discordtest::FakeDiscord discord;
+  discord.SetRunning(false);
+  DiscordPresence presence(discord, std::chrono::milliseconds(10));
+  presence.Show("1", Playing("Teardrop"));
+  // Looked for twice without finding it: the wait between looks has begun.
+  ASSERT_TRUE(discord.WaitFor([](int opens, auto&, auto&) { return opens >= 2; }));
+  discord.SetRunning(true);
+  EXPECT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 1; }));
+  presence.Stop();
+  EXPECT_EQ(discord.Shown(), std::vector<std::string>{"Teardrop"});
+}
+
+TEST(DiscordPresence, ANewApplicationIdConnectsAgainWithIt) {
+  discordtest::FakeDiscord discord;
+  DiscordPresence presence(discord);
+  presence.Show("1", Playing("First"));
+  ASSERT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 1; }));
+  presence.Show("2", Playing("Second"));
+  ASSERT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 2; }));
+  presence.Stop();
+  EXPECT_EQ(discord.Handshakes(), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(discord.Shown(), (std::vector<std::string>{"First", "Second"}));
 }
 
 }  // namespace
