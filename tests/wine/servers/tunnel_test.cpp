@@ -91,16 +91,29 @@ class TunnelInPlayer : public ::testing::Test {
     ASSERT_TRUE(CopyFileA(built.c_str(), (plugins + "\\libssh2.dll").c_str(), FALSE)) << "no " << built;
   }
 
-  // Starts the player, which plays the playlist's first track (if it has one) when the test says
-  // so, quits when the test says so, and exits only when the test lets it: whatever the relays do
-  // at quit, the process does not end them.
-  void StartPlayer(const std::string& playlist, std::vector<std::string> environment = {}) {
+  // The database on, through the tunnel to MariaDB: the client library finds the server's port in
+  // the option file, where it is the listener's, so a row can reach MariaDB through the tunnel only.
+  void UseTheDatabaseThroughTheTunnel() {
+    SetDword("MySQL Active", 1);
+    SetString("MySQL UserName", "winamp");
+    SetString("MySQL Password", "pw");
+    UseOutboxIn(dir);
+    WriteText(dir.File("my.ini"), "[kivNormal]\nport=" + listenPort + "\n");
+    // The player's folder is shared: the library goes into its working folder, also searched.
+    ASSERT_TRUE(CopyFileA(BuiltClientLibrary().c_str(), dir.File("libmysql.dll").c_str(), FALSE));
+  }
+
+  // Starts the player, which runs plays (if the playlist has an entry) when the test says so,
+  // quits when the test says so, and exits only when the test lets it: whatever the relays do at
+  // quit, the process does not end them.
+  void StartPlayer(const std::string& playlist, std::vector<std::string> environment = {},
+                   const std::string& plays = "play 0\n") {
     WriteText(dir.File("playlist.txt"), playlist);
     // A test may run the player more than once.
     ResetEvent(quit.get());
     ResetEvent(exit.get());
     ResetEvent(play.get());
-    const std::string play = playlist.empty() ? "" : "waitevent " + playName + " 60000\nplay 0\n";
+    const std::string play = playlist.empty() ? "" : "waitevent " + playName + " 60000\n" + plays;
     WriteText(dir.File("script.txt"), play + "waitevent " + quitName + " 120000\nquit\nwaitunload 10000\n" +
                                           "waitevent " + exitName + " 60000\n");
     std::ostringstream command;
@@ -173,14 +186,7 @@ class TunnelInPlayer : public ::testing::Test {
 
 TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
   PutLibSSH2BesidePlugin();
-  SetDword("MySQL Active", 1);
-  SetString("MySQL UserName", "winamp");
-  SetString("MySQL Password", "pw");
-  // The client library finds the server's port in the option file: there it is the listener's, so
-  // a row can reach MariaDB through the tunnel only.
-  WriteText(dir.File("my.ini"), "[kivNormal]\nport=" + listenPort + "\n");
-  // The player's folder is shared: the library goes into its working folder, also searched.
-  ASSERT_TRUE(CopyFileA(BuiltClientLibrary().c_str(), dir.File("libmysql.dll").c_str(), FALSE));
+  UseTheDatabaseThroughTheTunnel();
   const std::string title =
       "Row " + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
   StartPlayer("C:\\Music\\Tunnel.mp3\n  artist=Tunnel\n  title=" + title + "\n",
@@ -201,6 +207,52 @@ TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
             1u);
   // The client library closed its connection, and with it the relay ended.
   EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
+  ExpectCleanQuit();
+}
+
+// The sender keeps its connection, and with it the relay and its SSH session, while tracks follow
+// each other: a burst of tracks logs in once (twice should the idle time pass in between).
+TEST_F(TunnelInPlayer, FiftyTracksInARowMakeAtMostTwoSSHLoginsAndEveryRowArrives) {
+  PutLibSSH2BesidePlugin();
+  UseTheDatabaseThroughTheTunnel();
+  const std::string run = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  std::string playlist, plays;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 50; ++i) {
+    const std::string title = "Burst " + run + " " + std::to_string(i);
+    playlist += "C:\\Music\\" + std::to_string(i) + ".mp3\n  title=" + title + "\n";
+    // Without an artist, the default statement's row starts " - ".
+    expected.push_back(" - " + title);
+    plays += "play " + std::to_string(i) + "\n";
+  }
+  const std::size_t logged = SshdLogFrom(0).size();
+  StartPlayer(playlist, {"MARIADB_HOME=" + dir.Path()}, plays);
+  SetEvent(play.get());
+
+  ServerSql sql(servers.mariadbPort);
+  ASSERT_TRUE(sql.Connected()) << sql.Error();
+  std::vector<std::string> rows;
+  const DWORD start = GetTickCount();
+  // The server is another process: there is nothing to wait on but its answer.
+  while (GetTickCount() - start < 90000) {
+    rows.clear();
+    ASSERT_TRUE(sql.Run("SELECT fulltitle FROM tolby.winamp_played WHERE fulltitle LIKE ' - Burst " + run +
+                            " %' ORDER BY id",
+                        &rows))
+        << sql.Error();
+    if (rows.size() >= expected.size()) break;
+    Sleep(100);
+  }
+  EXPECT_EQ(rows, expected);
+  const std::string since = SshdLogFrom(logged);
+  // "Accepted password for USER from ...", one a login; sshd's "Accepted key ..." is not one.
+  std::size_t logins = 0;
+  std::istringstream lines(since);
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("Accepted ", 0) == 0 && line.find(" for " + servers.sshUser + " from ") != std::string::npos)
+      ++logins;
+  EXPECT_GE(logins, 1u) << since;
+  EXPECT_LE(logins, 2u) << since;
   ExpectCleanQuit();
 }
 
