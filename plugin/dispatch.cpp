@@ -83,7 +83,8 @@ void TrackDispatch::OnMainMessage(unsigned msg, WParam wParam) {
     if (paused_) {
       paused_ = false;
       SetNowPlaying(lastMSNTrack_);
-      if (!lastShownTrack_.FileName.empty()) ShowTrack(lastShownTrack_);
+      // A pause pressed twice while stopped resumes nothing: the file and Discord stay clear.
+      if (!lastShownTrack_.FileName.empty() && player_.IsPlaying()) ShowTrack(lastShownTrack_);
     } else {
       paused_ = true;
       ClearNowPlaying();

@@ -60,7 +60,12 @@ void ShellPublishers::HideTrack() {
 }
 
 void ShellPublishers::Withdraw(const PluginSettings& before) {
-  if (before.FileActive && before.FileClear && !settings_.FileActive) file_.Write(before.FilePath, "");
+  // Turned off, the file shows no track, whatever File Clear says; moved, the old one is emptied
+  // as File Clear empties it.
+  if (before.FileActive && !settings_.FileActive)
+    file_.Write(before.FilePath, "");
+  else if (before.FileActive && before.FileClear && before.FilePath != settings_.FilePath)
+    file_.Write(before.FilePath, "");
   if (before.DiscordActive && !settings_.DiscordActive) discord_.Clear();
 }
 

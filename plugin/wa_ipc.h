@@ -11,6 +11,9 @@
 #include "track/track.h"
 
 constexpr LParam kIpcGetVersion = 0;
+// 1 while a track plays, 3 while it is paused, 0 when stopped.
+constexpr LParam kIpcIsPlaying = 104;
+constexpr LResult kPlaying = 1;
 // wParam 0 answers the playing track's position in ms, wParam 1 its length in seconds.
 constexpr LParam kIpcGetOutputTime = 105;
 constexpr LParam kIpcGetPlaylistFile = 211;
@@ -59,6 +62,7 @@ class PlayerRequests : public TagSource {
   long long GetOutputTime(WParam what) {
     return static_cast<long long>(Send(parent_, what, kIpcGetOutputTime));
   }
+  bool IsPlaying() { return Send(parent_, 0, kIpcIsPlaying) == kPlaying; }
   // A tag of the file asked of the parent window; empty when unknown.
   std::string Tag(const std::string& fileName, const std::string& name) override;
 

@@ -20,6 +20,8 @@ void NowPlayingFile::Write(const std::string& path, const std::string& text) {
   bool wake = false;
   {
     const std::lock_guard<HandOffMutex> hold(lock_);
+    // Emptying a file the user moved away from must not be lost to the first text of the new one.
+    if (pending_ && pending_->path != path && pending_->text.empty()) emptyFirst_ = pending_->path;
     pending_ = Job{path, text};
     fresh_ = true;
     stopping_ = false;
@@ -56,11 +58,14 @@ void NowPlayingFile::Run() noexcept {
     SettleChanges(
         changed_, hold, [&] { return std::exchange(fresh_, false); }, [&] { return stopping_; });
     const Job job = *std::exchange(pending_, std::nullopt);
+    const std::optional<std::string> emptyFirst = std::exchange(emptyFirst_, std::nullopt);
     fresh_ = false;
     const bool last = stopping_;
     hold.unlock();
     std::string error;
     try {
+      // Once only: the old file is no one's any more.
+      if (emptyFirst) disk_.Replace(*emptyFirst, "");
       error = disk_.Replace(job.path, job.text);
     } catch (const std::exception& e) {
       error = e.what();

@@ -40,6 +40,8 @@ class NowPlayingFile {
   HandOffMutex lock_;
   HandOffCondition changed_;
   std::optional<Job> pending_;
+  // A file to empty before the pending job: the one the user moved away from.
+  std::optional<std::string> emptyFirst_;
   // A text came since the writer last took one.
   bool fresh_ = false;
   bool stopping_ = false;

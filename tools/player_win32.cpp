@@ -63,6 +63,8 @@ struct Entry {
 std::vector<Entry> playlist;
 // The entry "play" last announced; request 105 answers for it.
 long current = -1;
+// What request 104 answers, as the player's own: 1 playing, 3 paused, 0 stopped.
+LRESULT playState = 0;
 LRESULT version = kFirstWideVersion;
 FILE* outFile = nullptr;
 HWND mainWindow = nullptr;
@@ -198,6 +200,9 @@ LRESULT AnswerRequest(WPARAM wParam, LPARAM lParam) {
       Answered("request 105 %u -> %ld", static_cast<unsigned>(wParam), static_cast<long>(answer));
       return answer;
     }
+    case kIpcIsPlaying:
+      Answered("request 104 -> %ld", static_cast<long>(playState));
+      return playState;
     case 260:
       Answered("request 260 %u", static_cast<unsigned>(wParam));
       return wParam == 1 ? reinterpret_cast<LRESULT>(playlistWindow) : 0;
@@ -341,6 +346,7 @@ class Session {
       long index = 0, times = 1, interval = 0;
       words >> index >> times >> interval;
       current = index;
+      playState = 1;
       for (long i = 0; i < times; ++i) {
         if (i > 0) Pump(static_cast<DWORD>(interval));
         LARGE_INTEGER before, after;
@@ -356,10 +362,14 @@ class Session {
       words >> ms;
       Pump(static_cast<DWORD>(ms));
     } else if (verb == "pause") {
+      // Pause toggles while a track is loaded and does nothing while stopped.
+      playState = playState == 1 ? 3 : playState == 3 ? 1 : 0;
       SendMessageA(mainWindow, WM_COMMAND, 40046, 0);
     } else if (verb == "stop") {
+      playState = 0;
       SendMessageA(mainWindow, WM_COMMAND, 40047, 0);
     } else if (verb == "eof") {
+      playState = 0;
       SendMessageA(mainWindow, WM_USER + 2, 0, 0);
     } else if (verb == "config") {
       std::string prefix;

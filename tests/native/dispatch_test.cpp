@@ -20,8 +20,9 @@ class RecordingPublishers : public Publishers {
   void SendMircCommand(const TTrackMetaData& t) override { calls.push_back("mirc " + t.FileName); }
   void StartDatabaseUpdate(const TTrackMetaData& t) override { calls.push_back("mysql " + t.FileName); }
   // The Wine tests watch these through the real file and pipe.
-  void ShowTrack(const TTrackMetaData&) override {}
+  void ShowTrack(const TTrackMetaData& t) override { shown.push_back(t.FileName); }
   void HideTrack() override {}
+  std::vector<std::string> shown;  // what the file and Discord were given, apart from calls
 };
 
 class Dispatch : public ::testing::Test {
@@ -167,6 +168,19 @@ TEST_F(Dispatch, PauseClearsAndSecondPauseRestoresTheLastTrack) {
   Command(kPauseCommand);
   EXPECT_FALSE(dispatch.Paused());
   EXPECT_EQ(Take(), (Calls{"msn clear", "msn set C:\\Music\\song.mp3"}));
+}
+
+TEST_F(Dispatch, APauseTwiceWhileStoppedShowsTheLastTrackAgainOnlyWhenThePlayerPlays) {
+  for (const LResult state : {LResult{0}, kPlaying}) {
+    Notice(0);
+    Command(kStopCommand);
+    publishers.shown.clear();
+    player.playing = state;
+    Command(kPauseCommand);
+    Command(kPauseCommand);
+    EXPECT_EQ(publishers.shown.size(), state == kPlaying ? 1u : 0u) << state;
+    fakeNow += 10000;  // the next notice of the same file is a new play
+  }
 }
 
 TEST_F(Dispatch, ResumeRepublishesWhateverMsnSaysAndAnEmptyTrackWhenNothingWasPlayed) {

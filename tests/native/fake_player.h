@@ -13,6 +13,7 @@
 class FakePlayer : public PlayerRequests {
  public:
   LResult version = kFirstWideVersion;
+  LResult playing = kPlaying;  // what request 104 answers
   std::vector<std::string> playlist;
   std::map<std::pair<std::string, std::string>, std::string> tags;  // (file, name) -> value
   HostWindow playlistWindow = 0x5150;
@@ -24,6 +25,8 @@ class FakePlayer : public PlayerRequests {
     switch (lParam) {
       case kIpcGetVersion:
         return version;
+      case kIpcIsPlaying:
+        return playing;
       case kIpcGetPlaylistFile:
       case kIpcGetPlaylistFileW:
         if (wParam >= playlist.size()) return 0;

@@ -151,11 +151,12 @@ class JournalPlatform final : public ModulePlatform {
   JournalMirc mirc{journal};
   // The texts written, in order; only the writer thread writes, and only until quit has ended it.
   struct : NowPlayingDisk {
-    std::string Replace(const std::string&, const std::string& text) override {
+    std::string Replace(const std::string& path, const std::string& text) override {
       texts.push_back(text);
+      paths.push_back(path);
       return {};
     }
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, paths;
   } disk;
   // Discord is never running here.
   struct : DiscordPipes {
@@ -378,16 +379,32 @@ TEST_F(ModuleLife, ThePinnedHostKeyIsForgottenOnlyBySavingAForgetOrAnotherServer
 
 // A save that turns the file off empties it, as a stop would: an overlay must not go on showing a
 // track the user no longer publishes.
-TEST_F(ModuleLife, ASaveThatTurnsTheFileOffEmptiesIt) {
-  platform.registry.SetDword("File Active", 1);
-  InitSteps();
-  module.OnTrackNotice(kTrackNoticeFlag);
-  PluginSettings edited = module.Settings();
-  edited.FileActive = false;
-  module.SaveEdited(edited);
-  module.Quit();
-  ASSERT_FALSE(platform.disk.texts.empty());
-  EXPECT_EQ(platform.disk.texts.back(), "");
+TEST_F(ModuleLife, ASaveThatTurnsTheFileOffOrMovesItEmptiesTheOldFile) {
+  const struct {
+    bool fileClear, turnOff;
+    bool emptied;
+  } cases[] = {{true, true, true}, {false, true, true}, {true, false, true}, {false, false, false}};
+  for (const auto& c : cases) {
+    JournalPlatform each;
+    Module life{each};
+    each.registry.SetDword("File Active", 1);
+    each.registry.SetDword("File Clear", c.fileClear ? 1 : 0);
+    life.Init(kParent);
+    life.OnTrackNotice(kTrackNoticeFlag);
+    const std::string old = life.Settings().FilePath;
+    PluginSettings edited = life.Settings();
+    if (c.turnOff)
+      edited.FileActive = false;
+    else
+      edited.FilePath = "D:\\elsewhere.txt";
+    life.SaveEdited(edited);
+    life.Quit();
+    const auto& disk = each.disk;
+    bool emptied = false;
+    for (std::size_t i = 0; i < disk.texts.size(); ++i)
+      emptied |= disk.paths[i] == old && disk.texts[i].empty();
+    EXPECT_EQ(emptied, c.emptied) << c.fileClear << c.turnOff;
+  }
 }
 
 TEST_F(ModuleLife, AnEmptiedPathOrFormatIsSavedAndUsedAsItsDefault) {
