@@ -282,6 +282,9 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   const std::string record = dir.File("messenger.txt");
   ChildProcess messenger("\"" + BinDir() + "\\messenger_standin.exe\" \"" + record + "\" Main");
   ASSERT_TRUE(WaitForWindow("MsnMsgrUIManager", "Main", 10000));
+  // Not in the dialog, so the save keeps it as loaded. The save turns the database on, and its
+  // outbox is this test's own.
+  UseOutboxIn(dir);
   ASSERT_TRUE(Open("config\nconfig\nquit\n"));
 
   const std::map<FormControl, std::string> texts = {
@@ -315,7 +318,8 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   const std::string nul(1, '\0');
   const std::map<std::string, std::string> expected = {
       {"mIRC Active", "4:" + std::string("\1\0\0\0", 4)},
-      {"mIRC DDE Name", "1:" + nul},
+      // Emptied, a text is saved as its default.
+      {"mIRC DDE Name", "1:mIRC" + nul},
       {"mIRC DDE Command", "1:one\r\ntwo" + nul},
       {"MSN Active", "4:" + std::string("\0\0\0\0", 4)},
       {"MSN Clear", "4:" + std::string("\0\0\0\0", 4)},
@@ -340,6 +344,7 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"File Clear", "4:" + std::string("\0\0\0\0", 4)},
       {"Discord Active", "4:" + std::string("\1\0\0\0", 4)},
       {"Discord Application ID", "1:123" + nul},
+      {"Outbox Path", "1:" + dir.File("outbox.sqlite3") + nul},
   };
   auto stored = StoredSettings();
   stored.erase("CSDebug");
@@ -352,7 +357,8 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   EXPECT_EQ(ConfigLog(), (std::vector<std::string>{"Saved settings", "Completed."}));
 
   // The reopened dialog shows every value again.
-  for (const auto& [id, text] : texts) EXPECT_EQ(TextOf(Control(id)), text) << id;
+  for (const auto& [id, text] : texts)
+    EXPECT_EQ(TextOf(Control(id)), id == txtmIRCDDE ? std::string("mIRC") : text) << id;
   EXPECT_EQ(TextOf(Control(memmIRCCmd)), "one\r\ntwo");
   for (FormControl id : flipped)
     EXPECT_EQ(Checked(id), id == chkmIRCActive || id == chkMySQLActive || id == chkMySQLSSH ||
