@@ -38,11 +38,23 @@ same_as_stage() {
   local file
   for file in $installed; do cmp -s "$stage/$file" "$drive/$1/$file" || return 1; done
 }
+# ... and the folder's record of its libmysql.dll.
 none_left() {
   local file
-  for file in $installed; do [ ! -e "$drive/$1/$file" ] || return 1; done
+  for file in $installed Plugins/Skorrel/installed.ini; do [ ! -e "$drive/$1/$file" ] || return 1; done
 }
 uninstall() { wine "$drive/$1/Plugins/Skorrel/uninstall.exe" /S "_?=C:\\$1\\Plugins\\Skorrel"; }
+user_dll=$build/standin-mysql/libmysql.dll
+ours() { cmp -s "$stage/libmysql.dll" "$drive/$1/libmysql.dll"; }
+users() { cmp -s "$user_dll" "$drive/$1/libmysql.dll"; }
+# iX installs into the folder X, eX installs the earlier version there, uX runs X's uninstaller.
+step() {
+  case $1 in
+    i*) wine "$setup" /S "/D=C:\\${1#?}" ;;
+    e*) wine "$earlier" /S "/D=C:\\${1#?}" ;;
+    u*) uninstall "${1#?}" ;;
+  esac
+}
 # Until FILE holds TEXT, for a minute at most: other processes write it on their own time.
 wait_for() {
   local deadline=$((SECONDS + 60))
@@ -88,6 +100,59 @@ check "the settings are kept" '[ "$(reg_value "$settings_key" "MySQL Server")" =
 uninstall Player && rc=0 || rc=$?
 check "the uninstaller leaves the user's libmysql.dll" \
   '[ $rc = 0 ] && cmp -s "$build/standin-mysql/libmysql.dll" "$drive/Player/libmysql.dll"'
+
+echo "== two folders, A without a libmysql.dll and B with the user's, in every order"
+# After each step B's libmysql.dll is the user's, A's is ours while A is installed and gone after,
+# and the uninstall entry names the folder installed into last until that folder is uninstalled.
+for order in "iA iB uA uB" "iA iB uB uA" "iA uA iB uB" "iB iA uA uB" "iB iA uB uA" "iB uB iA uA"; do
+  rm -rf "$drive/A" "$drive/B"
+  player_folder A
+  player_folder B
+  cp "$user_dll" "$drive/B/libmysql.dll"
+  why="" a_installed=0 last=""
+  for event in $order; do
+    folder=${event#?}
+    step "$event" || { why="$event failed"; break; }
+    case $event in
+      iA) a_installed=1 last=A ;;
+      iB) last=B ;;
+      uA) a_installed=0 ;;
+    esac
+    if [ "$event" = "u$last" ]; then last=""; fi
+    if [ "${event%?}" = u ] && ! none_left "$folder"; then why="$event left files"; break; fi
+    users B || { why="after $event B's libmysql.dll is not the user's"; break; }
+    if [ $a_installed = 1 ]; then ours A; else [ ! -e "$drive/A/libmysql.dll" ]; fi ||
+      { why="after $event A's libmysql.dll is not as installed"; break; }
+    if [ -n "$last" ]; then [ "$(reg_value "$uninstall_key" InstallLocation)" = "C:\\$last" ]; else ! reg_key_exists "$uninstall_key"; fi ||
+      { why="after $event the uninstall entry does not name ${last:-nothing}"; break; }
+  done
+  check "$order${why:+: $why}" '[ -z "$why" ]'
+done
+
+echo "== a libmysql.dll is replaced or removed only while it is still the file that was installed"
+for folder in U C O M; do player_folder $folder; done
+cp "$user_dll" "$drive/M/libmysql.dll"
+step eU && step iU && rc=0 || rc=$?
+check "an upgrade replaces the libmysql.dll the earlier version installed" '[ $rc = 0 ] && ours U'
+step uU && rc=0 || rc=$?
+check "and its uninstaller removes it" '[ $rc = 0 ] && [ ! -e "$drive/U/libmysql.dll" ]'
+# The same size, one byte changed: a user's own build, or a file damaged since.
+flip_byte() { python3 -c 'import sys; f = open(sys.argv[1], "r+b"); b = f.read(1); f.seek(0); f.write(bytes([b[0] ^ 1]))' "$1"; }
+step iC && flip_byte "$drive/C/libmysql.dll" && cp "$drive/C/libmysql.dll" "$tmp/changed.dll" &&
+  step iC && step uC && rc=0 || rc=$?
+check "a libmysql.dll changed since it was installed is neither replaced nor removed" \
+  '[ $rc = 0 ] && cmp -s "$tmp/changed.dll" "$drive/C/libmysql.dll"'
+# An install made before folders kept their record: no record, the flag in the uninstall key, true
+# of the folder the key names, and that version's libmysql.dll.
+step iO && rm -f "$drive/O/Plugins/Skorrel/installed.ini" && echo "earlier version" >"$drive/O/libmysql.dll" &&
+  wine reg add "$uninstall_key" /v InstalledLibmysql /t REG_DWORD /d 1 /f >/dev/null 2>&1 && step iM && rc=0 || rc=$?
+check "the flag of an install made before the record does not claim another folder's libmysql.dll" \
+  '[ $rc = 0 ] && users M && [ -z "$(reg_value "$uninstall_key" InstalledLibmysql)" ]'
+step iO && rc=0 || rc=$?
+check "it still claims the libmysql.dll of its own folder, which an upgrade replaces" '[ $rc = 0 ] && ours O'
+step uO && step uM && rc=0 || rc=$?
+check "whose uninstaller removes it, and the other's keeps the user's" \
+  '[ $rc = 0 ] && [ ! -e "$drive/O/libmysql.dll" ] && users M'
 
 echo "== the player loads the installed plug-in"
 wine "$setup" /S && rc=0 || rc=$?
