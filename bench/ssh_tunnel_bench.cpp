@@ -1,7 +1,8 @@
 // Our SSH tunnel against OpenSSH's `ssh -L`, through the same sshd in one run, with the direct
 // connection as the floor: bulk throughput each way, a 100-byte request/response, a 5 MB reply,
 // and a database connect + INSERT + close (our tunnel makes a new SSH session per connection, so
-// that one is set against both a long-lived `ssh -L` and a fresh one per statement).
+// that one is set against both a long-lived `ssh -L` and a fresh one per statement); last, the
+// database's sender draining a backlog of 1,000 statements through our tunnel on one connection.
 //
 // The same-cipher `ssh -L` is forced to whatever our session negotiated, read from sshd's log;
 // ChaCha20 and AES-GCM runs of `ssh -L` show what OpenSSH does with its preferred ciphers.
@@ -12,12 +13,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -27,8 +31,10 @@
 
 #include "bench/ssh_forwarding.h"
 #include "bench/timed_client.h"
+#include "database/thread_mysql_updater.h"
 #include "native/mariadb/mariadb_server.h"
 #include "native/ssh/loopback_server.h"
+#include "outbox/outbox.h"
 #include "tunnel/libssh2_binding.h"
 #include "tunnel/ssh_tunnel.h"
 
@@ -460,6 +466,52 @@ void ReportStatements(const Environment& env, std::vector<Path*> paths, std::vec
   std::fflush(stdout);
 }
 
+// A backlog of 1,000 statements in the outbox, as a day offline leaves it, sent by the database's
+// sender through our tunnel on its one connection, set against the way before the outbox: a
+// connection, and so a new SSH session, per statement (the median of the statements above).
+void ReportDrain(SSHTunnel& dbTunnel, MariaDBServer& mariadb, const Path& ours) {
+  constexpr int kBacklog = 1000;
+  mariadb.EmptyTable();
+  const std::string path = std::filesystem::temp_directory_path() / "skorrel-bench-drain.sqlite3";
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  Outbox(path, kMySQLQueue, nullptr).Store(std::vector<std::string>(kBacklog, kInsert), 0);
+  std::mutex lock;
+  std::condition_variable changed;
+  int finished = 0;
+  MySQLUpdateSeams seams;
+  seams.log = [&](std::string_view line) {
+    if (line != "TThreadMySQLUpdater.Execute: finished") return;
+    const std::lock_guard<std::mutex> hold(lock);
+    ++finished;
+    changed.notify_all();
+  };
+  seams.queryFailedBox = [](const std::string&) {};
+  MySQLTarget target{"127.0.0.1", MariaDBServer::kUser, MariaDBServer::kPassword, "", true};
+  // The client library connects to its default port, which is our listener's here.
+  ClientPortSwap toTheListener(dbTunnel.ListeningPort());
+  MySQLLibraryUse library;
+  const auto start = Clock::now();
+  {
+    MySQLPublisher publisher(seams);
+    publisher.Resume(target, path);
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return finished >= kBacklog; });
+    hold.unlock();
+    publisher.Stop(std::chrono::seconds(60));
+  }
+  const double seconds = SecondsSince(start);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  std::printf("\nA backlog of %d statements through our tunnel\n", kBacklog);
+  std::printf("  %-58s %8.1f statements/s (%.2f s)\n", "the outbox's sender, one connection",
+              kBacklog / seconds, seconds);
+  std::printf("  %-58s %8.1f statements/s\n", "a connection and SSH session per statement, as before",
+              1 / Median(ours.total));
+  const std::vector<std::string> count = mariadb.Rows("SELECT COUNT(*) FROM tolby.winamp_played");
+  if (count != std::vector<std::string>{std::to_string(kBacklog)})
+    std::printf("  ROWS MISSING: the table has %s\n", count.empty() ? "?" : count[0].c_str());
+  std::fflush(stdout);
+}
+
 void ReportGoals(const Options& options, const Path& direct, const Path& ours, const Path& sshSame,
                  const std::vector<FreshForward>& fresh) {
   std::printf("\nGoals: our tunnel against ssh -L with the same cipher\n");
@@ -554,7 +606,10 @@ int Run(const Options& options) {
   withPassword.password = true;
   std::vector<FreshForward> fresh = {{{"ssh -L, a fresh process per statement", 0, 0}, same, {}},
                                      {{"  the same with password login", 0, 0}, withPassword, {}}};
-  if (options.runStatements) ReportStatements(env, {&direct, &ours, &sshSame}, fresh, dbTunnel, mariadb);
+  if (options.runStatements) {
+    ReportStatements(env, {&direct, &ours, &sshSame}, fresh, dbTunnel, mariadb);
+    ReportDrain(dbTunnel, mariadb, ours);
+  }
   ReportGoals(options, direct, ours, sshSame, fresh);
   std::printf("\nLoad average at the end %s\n", LoadAverage().c_str());
   return 0;
