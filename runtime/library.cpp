@@ -4,13 +4,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "runtime/unicode_win32.h"
 #else
 #include <dlfcn.h>
 #endif
 
 Library Library::Load(const std::string& fileName) {
 #ifdef _WIN32
-  return Library(reinterpret_cast<void*>(LoadLibraryA(fileName.c_str())));
+  return Library(reinterpret_cast<void*>(LoadLibraryW(Wide(fileName).c_str())));
 #else
   return Library(dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL));
 #endif
@@ -20,7 +22,7 @@ Library Library::LoadPath(const std::string& path) {
 #ifdef _WIN32
   // Undefined for a bare name, so only here.
   return Library(
-      reinterpret_cast<void*>(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
+      reinterpret_cast<void*>(LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)));
 #else
   return Load(path);
 #endif

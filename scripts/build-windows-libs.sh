@@ -102,8 +102,19 @@ fetch() {
 }
 
 # Each source folder appears whole or not at all, so an interrupted run starts it again.
+# libssh2's ECDSA key read from memory leaves the byte after the key unset, where mbedTLS wants a
+# null, so a PEM key loads only by luck; the plug-in reads keys into memory (any path then works).
+patch_libssh2() {
+  [ -f "$1/.skorrel-patched" ] && return
+  run "patching libssh2" patch -d "$1" -p1 -i "$repo/scripts/libssh2.patch"
+  touch "$1/.skorrel-patched"
+}
+
 sources_ssh() {
-  [ -d "$src/libssh2" ] && [ -d "$src/mbedtls" ] && return
+  if [ -d "$src/libssh2" ] && [ -d "$src/mbedtls" ]; then
+    patch_libssh2 "$src/libssh2"
+    return
+  fi
   fetch trixie libssh2 mbedtls
   rm -rf "$src/libssh2" "$src/mbedtls" "$src"/*.part
   run "unpacking libssh2" dpkg-source --no-copy -x "$tmp"/dl/libssh2_*.dsc "$src/libssh2.part"
@@ -112,6 +123,7 @@ sources_ssh() {
   # plug-in runs a session on each relay thread.
   (cd "$src/mbedtls.part" && run "configuring mbedtls threads" python3 scripts/config.py set MBEDTLS_THREADING_C &&
     run "configuring mbedtls threads" python3 scripts/config.py set MBEDTLS_THREADING_PTHREAD)
+  patch_libssh2 "$src/libssh2.part"
   mv "$src/mbedtls.part" "$src/mbedtls"
   mv "$src/libssh2.part" "$src/libssh2"
 }
@@ -193,6 +205,8 @@ cmake_windows=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows -
 cmake_build() {
   local name=$1 source=$2
   shift 2
+  # From scratch: a tree left by an earlier build may have been made elsewhere, or from other sources.
+  rm -rf "$cache/build-$name"
   run "configuring $name" cmake -S "$source" -B "$cache/build-$name" "${cmake_windows[@]}" \
     -DCMAKE_INSTALL_PREFIX="$cache/prefix" "$@"
   run "building $name" cmake --build "$cache/build-$name" -j 2
@@ -233,7 +247,8 @@ if [ "$arch" = sqlite ]; then
 fi
 
 for lib in "${libs[@]}"; do
-  if [ ! -f "$cache/$lib.dll" ]; then
+  # A library whose patch changed since it was built is built again.
+  if [ ! -f "$cache/$lib.dll" ] || [ "$repo/scripts/$lib.patch" -nt "$cache/$lib.dll" ]; then
     start=$SECONDS
     echo "build-windows-libs: building $lib.dll for $arch (log: $log)"
     : >"$log"

@@ -26,6 +26,7 @@
 // runs at the time: a test posts it while the plug-in's dialog is open.
 #include <windows.h>
 // After windows.h, which it needs.
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -34,7 +35,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -449,6 +452,17 @@ const char* Argument(int argc, char** argv, const char* name) {
   return nullptr;
 }
 
+// The plug-in's path from the wide command line: argv holds it in the ANSI code page, which cannot
+// name every folder a player is installed in.
+std::wstring WidePluginPath() {
+  int count = 0;
+  const std::unique_ptr<LPWSTR, decltype(&LocalFree)> args(CommandLineToArgvW(GetCommandLineW(), &count),
+                                                           &LocalFree);
+  for (int i = 1; args && i + 1 < count; ++i)
+    if (std::wcscmp(args.get()[i], L"--plugin") == 0) return args.get()[i + 1];
+  return L"";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -469,7 +483,7 @@ int main(int argc, char** argv) {
   playlistWindow = CreateTopLevelWindow("Winamp PE", "Winamp Playlist Editor", PlaylistProc);
 
   threadsBeforeLoad = ThreadCount();
-  HMODULE module = LoadLibraryA(pluginPath);
+  HMODULE module = LoadLibraryW(WidePluginPath().c_str());
   if (!module) {
     Out("load failed %lu", GetLastError());
     return 3;

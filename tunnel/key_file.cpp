@@ -1,6 +1,6 @@
 #include "tunnel/key_file.h"
 
-#include <fstream>
+#include "runtime/read_file.h"
 
 namespace {
 
@@ -24,14 +24,9 @@ KeyFileKind KindOfKeyFile(const std::string& firstLine) {
 }
 
 KeyFileKind ReadKeyFileKind(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return KeyFileKind::Missing;
-  std::string line;
-  std::getline(file, line);
-  return KindOfKeyFile(line);
+  const std::optional<std::string> line = ReadFirstLine(path);
+  return line ? KindOfKeyFile(*line) : KeyFileKind::Missing;
 }
-
-bool FileExists(const std::string& path) { return static_cast<bool>(std::ifstream(path, std::ios::binary)); }
 
 std::string KeyFileAdvice(KeyFileKind kind, bool passphraseGiven) {
   switch (kind) {

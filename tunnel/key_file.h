@@ -16,7 +16,6 @@ enum class KeyFileKind {
 KeyFileKind KindOfKeyFile(const std::string& firstLine);
 // Reads the file's first line; Missing when it cannot be opened.
 KeyFileKind ReadKeyFileKind(const std::string& path);
-bool FileExists(const std::string& path);
 
 // The advice for a key file the library could not use, by its kind; passphraseGiven says whether
 // the user gave one.

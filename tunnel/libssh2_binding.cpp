@@ -13,6 +13,9 @@ bool BindAll(const Library& library, LibSSH2Entries& entries) {
   complete = complete && entries.name != nullptr;
   SKORREL_LIBSSH2_ENTRIES(SKORREL_LIBSSH2_BIND)
 #undef SKORREL_LIBSSH2_BIND
+#define SKORREL_LIBSSH2_BIND_OPTIONAL(ret, name, params) BindEntry(library, #name, entries.name);
+  SKORREL_LIBSSH2_OPTIONAL_ENTRIES(SKORREL_LIBSSH2_BIND_OPTIONAL)
+#undef SKORREL_LIBSSH2_BIND_OPTIONAL
   return complete;
 }
 

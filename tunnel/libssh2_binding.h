@@ -94,10 +94,18 @@ constexpr int kErrorHostKeyRefused = -1000;
   X(int, libssh2_channel_free, (LIBSSH2_CHANNEL * channel))                                                \
   X(void*, libssh2_session_callback_set, (LIBSSH2_SESSION * session, int cbtype, void* callback))
 
+// Bound when the library has them, null when not: the caller falls back on another way.
+#define SKORREL_LIBSSH2_OPTIONAL_ENTRIES(X)                                                            \
+  X(int, libssh2_userauth_publickey_frommemory,                                                        \
+    (LIBSSH2_SESSION * session, const char* username, std::size_t username_len,                        \
+     const char* publickeyfiledata, std::size_t publickeyfiledata_len, const char* privatekeyfiledata, \
+     std::size_t privatekeyfiledata_len, const char* passphrase))
+
 // One entry per bound function, named after it; null until bound.
 struct LibSSH2Entries {
 #define SKORREL_LIBSSH2_ENTRY(ret, name, params) ret(*name) params = nullptr;
   SKORREL_LIBSSH2_ENTRIES(SKORREL_LIBSSH2_ENTRY)
+  SKORREL_LIBSSH2_OPTIONAL_ENTRIES(SKORREL_LIBSSH2_ENTRY)
 #undef SKORREL_LIBSSH2_ENTRY
 };
 
@@ -105,7 +113,7 @@ struct LibSSH2Entries {
 const LibSSH2Entries& LibSSH2();
 
 // Loads the library, binds every entry and runs libssh2_init, once; true when it is loaded. A
-// library that lacks an entry counts as missing. A failure leaves nothing behind.
+// library that lacks an entry that is not optional counts as missing. A failure leaves nothing behind.
 bool LoadLibSSH2();
 // Runs libssh2_exit and releases the library. Call only once no session is left.
 void UnloadLibSSH2();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diag/globals.h"
+#include "runtime/read_file.h"
 #include "tunnel/key_file.h"
 
 namespace {
@@ -21,6 +22,8 @@ constexpr auto kFlushTimeout = std::chrono::seconds(30);
 // libssh2's and OpenSSH's own default. A larger one lets sshd queue that much for us, and its CPU
 // per byte sent grows several times over: a 16 MiB window cut downloads to a fifth.
 constexpr unsigned kChannelWindow = ssh2::kChannelWindowDefault;
+// Far above any key file, which is a few kilobytes; a larger file is not a key.
+constexpr std::size_t kKeyFileLimit = 1024 * 1024;
 
 std::string Base64WithoutPadding(const unsigned char* data, std::size_t size) {
   static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -285,15 +288,41 @@ bool TSSLLibSSH2::TrustHostKey(const std::string& offered) {
   return Fail(ssh2::kErrorHostKeyRefused, "The SSH server's host key is not the pinned one");
 }
 
-bool TSSLLibSSH2::AuthenticateWithKey() {
+// The key is read here and handed over in memory: the library's own file calls take the path in
+// the ANSI code page on Windows, which cannot name every folder. A library without the call reads
+// the files itself.
+bool TSSLLibSSH2::LogInWithKey(const std::optional<std::string>& publicKeyData,
+                               const std::string& publicKey) {
   const LibSSH2Entries& api = LibSSH2();
-  const std::string publicKey = PrivateKeyFile + ".pub";
-  const bool havePublicKey = FileExists(publicKey);
+  LIBSSH2_SESSION* session = session_.get();
   // Without its public half libssh2 must derive it from the private key, which some builds cannot.
-  if (RecordStatus(api.libssh2_userauth_publickey_fromfile_ex(
-          session_.get(), Username.data(), static_cast<unsigned>(Username.size()),
-          havePublicKey ? publicKey.c_str() : nullptr, PrivateKeyFile.c_str(), KeyPassword.c_str())))
+  const auto fromFile = [&] {
+    return RecordStatus(api.libssh2_userauth_publickey_fromfile_ex(
+        session, Username.data(), static_cast<unsigned>(Username.size()),
+        publicKeyData ? publicKey.c_str() : nullptr, PrivateKeyFile.c_str(), KeyPassword.c_str()));
+  };
+  if (!api.libssh2_userauth_publickey_frommemory) return fromFile();
+  const std::optional<std::string> privateKey = ReadSmallFile(PrivateKeyFile, kKeyFileLimit);
+  if (!privateKey) return Fail(ssh2::kErrorFile, "Unable to read the private key file");
+  if (RecordStatus(api.libssh2_userauth_publickey_frommemory(
+          session, Username.data(), Username.size(), publicKeyData ? publicKeyData->data() : nullptr,
+          publicKeyData ? publicKeyData->size() : 0, privateKey->data(), privateKey->size(),
+          KeyPassword.c_str())))
     return true;
+  if (lastErrorCode_ == ssh2::kErrorAuthenticationFailed) return false;
+  // Some builds cannot read from memory a key they read from its file (libssh2 1.11.1 on mbedTLS
+  // with an ECDSA key in PEM form), so a path the library can open is tried the old way too.
+  const std::int32_t memoryCode = lastErrorCode_;
+  const std::string memoryText = lastErrorText_;
+  if (fromFile()) return true;
+  return lastErrorCode_ == ssh2::kErrorFile ? Fail(memoryCode, memoryText) : false;
+}
+
+bool TSSLLibSSH2::AuthenticateWithKey() {
+  const std::string publicKey = PrivateKeyFile + ".pub";
+  const std::optional<std::string> publicKeyData = ReadSmallFile(publicKey, kKeyFileLimit);
+  const bool havePublicKey = publicKeyData.has_value();
+  if (LogInWithKey(publicKeyData, publicKey)) return true;
   std::string advice;
   if (lastErrorCode_ == ssh2::kErrorAuthenticationFailed) {
     advice = "the server did not accept it: add " + publicKey +

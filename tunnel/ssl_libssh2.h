@@ -34,6 +34,7 @@
 // take are offered again after the next wake-up (a window adjustment arrives as incoming data),
 // again followed by a drain. libssh2 sessions belong to one thread each.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "runtime/handle.h"
@@ -94,6 +95,7 @@ class TSSLLibSSH2 : public TCustomSSL {
   bool TrustHostKey(const std::string& offered);
   bool Authenticate();
   bool AuthenticateWithKey();
+  bool LogInWithKey(const std::optional<std::string>& publicKeyData, const std::string& publicKey);
   bool OpenChannel();
   // Clears the last error; false, with an error, when no channel is open.
   bool StartTransfer();

@@ -11,6 +11,7 @@
   static_assert(std::is_same_v<decltype(LibSSH2Entries::name), decltype(&::name)>, \
                 #name " differs from libssh2.h");
 SKORREL_LIBSSH2_ENTRIES(SKORREL_CHECK_PROTOTYPE)
+SKORREL_LIBSSH2_OPTIONAL_ENTRIES(SKORREL_CHECK_PROTOTYPE)
 #undef SKORREL_CHECK_PROTOTYPE
 
 static_assert(ssh2::kErrorAlloc == LIBSSH2_ERROR_ALLOC);
