@@ -26,7 +26,8 @@ add_library(skorrel_sqlite3 STATIC ${SKORREL_SQLITE_DIR}/sqlite3.c)
 target_compile_options(skorrel_sqlite3 PRIVATE -w)
 # Serialized mode, so that a connection may be used from more than one thread; no extensions
 # loaded from DLLs; double-quoted strings are identifiers only; no memory statistics, which would
-# take a global lock on every allocation.
+# take a global lock on every allocation; only the wide file calls, which take any path (the
+# narrow ones, for Windows 9x, read it in the ANSI code page).
 target_compile_definitions(skorrel_sqlite3 PRIVATE
-  SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0 SQLITE_DEFAULT_MEMSTATUS=0)
+  SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0 SQLITE_DEFAULT_MEMSTATUS=0 SQLITE_WIN32_NO_ANSI)
 target_include_directories(skorrel_sqlite3 SYSTEM PUBLIC ${SKORREL_SQLITE_DIR})

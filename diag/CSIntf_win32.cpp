@@ -62,10 +62,11 @@ std::optional<std::string> Win32LogPlatform::ComputerName() {
   return std::string(name, size);
 }
 
+// In UTF-8 like every text of a packet, which turns it into the ANSI code page at the edge.
 std::string Win32LogPlatform::ExecutablePath() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return std::string(path, n <= MAX_PATH ? n : 0);
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return Utf8(std::wstring_view(path, n <= MAX_PATH ? n : 0));
 }
 
 std::uint32_t Win32LogPlatform::ProcessId() { return GetCurrentProcessId(); }

@@ -39,8 +39,8 @@ WNDPROC SetProcedure(HWND window, WNDPROC proc) {
 
 HMODULE ThisModule(DWORD flags) {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags,
-                          reinterpret_cast<LPCSTR>(&PluginInit), &module))
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags,
+                          reinterpret_cast<LPCWSTR>(&PluginInit), &module))
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "GetModuleHandleEx");
   return module;
 }

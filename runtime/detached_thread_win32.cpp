@@ -30,10 +30,9 @@ DWORD WINAPI DetachedThreadProc(LPVOID parameter) {
 
 void RunDetached(std::function<void()> body) {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCSTR>(&DetachedThreadProc), &module))
-    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                            "GetModuleHandleEx");
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&DetachedThreadProc), &module))
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "GetModuleHandleEx");
   auto start = std::make_unique<DetachedStart>(DetachedStart{std::move(body), module});
   HANDLE thread = CreateThread(nullptr, 0, DetachedThreadProc, start.get(), 0, nullptr);
   if (!thread) {

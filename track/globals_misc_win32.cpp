@@ -30,9 +30,9 @@ std::string SystemDrive() {
     DWORD n = GetFullPathNameW(Wide(dir).c_str(), MAX_PATH, full, nullptr);
     path = Utf8(std::wstring_view(full, n <= MAX_PATH ? n : 0));
   } else {
-    char expanded[MAX_PATH + 1] = {};
-    DWORD n = ExpandEnvironmentStringsA("%systemdrive%", expanded, MAX_PATH);
-    path.assign(expanded, n > 0 && n <= MAX_PATH ? n - 1 : 0);
+    wchar_t expanded[MAX_PATH + 1] = {};
+    DWORD n = ExpandEnvironmentStringsW(L"%systemdrive%", expanded, MAX_PATH);
+    path = Utf8(std::wstring_view(expanded, n > 0 && n <= MAX_PATH ? n - 1 : 0));
   }
   return path.substr(0, 2);
 }

@@ -12,6 +12,14 @@ if ! grep -qx 'winampGetGeneralPurposePlugin' <<<"$exports"; then
   echo "winampGetGeneralPurposePlugin is not exported under that name; exports: $exports"
   status=1
 fi
+# Paths are UTF-8 inside the plug-in and reach Windows in UTF-16: a narrow file or module call reads
+# its path in the ANSI code page, which cannot name every folder.
+narrow=$("$objdump" -p "$dll" | awk '/DLL Name:/ { on = 1; next } on && /^\t[0-9a-f]+\t/ { print $NF }' |
+  grep -xE '(LoadLibrary|LoadLibraryEx|GetModuleFileName|GetModuleHandleEx|CreateFile|GetFileAttributes|GetFileAttributesEx|SetFileAttributes|FindFirstFile|FindFirstFileEx|CopyFile|CopyFileEx|DeleteFile|MoveFile|MoveFileEx|ReplaceFile|CreateDirectory|CreateDirectoryEx|RemoveDirectory|GetFullPathName|GetLongPathName|GetTempPath|GetTempFileName|SearchPath|GetDiskFreeSpace|GetDiskFreeSpaceEx|CreateProcess|GetOpenFileName|GetSaveFileName)A' || true)
+if [ -n "$narrow" ]; then
+  echo "imports narrow calls that take a path: $(tr '\n' ' ' <<<"$narrow")"
+  status=1
+fi
 check_imports '^(kernel32|user32|advapi32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ws2_32)\.dll$' || status=1
 echo "exports: $(tr '\n' ' ' <<<"$exports")"
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
