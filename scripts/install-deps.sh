@@ -13,6 +13,8 @@ packages=(
   libssh2-1-dev openssh-server
   python3 nlohmann-json3-dev
   libsqlite3-dev
+  # The outbox benchmark makes its backlog with the command-line tool.
+  sqlite3
   # The Windows builds make their libraries from Debian's sources; SQLite's amalgamation needs tclsh.
   dpkg-dev tcl
   nsis zip unzip
