@@ -24,7 +24,15 @@ class Win32DiscordConnection final : public DiscordConnection {
     if (!WriteFile(pipe_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, &write) &&
         GetLastError() != ERROR_IO_PENDING)
       return false;
-    return GetOverlappedResult(pipe_.get(), &write, &written, TRUE) && written == bytes.size();
+    // A Discord that does not read fills the pipe, and the write waits: a wake (a stop) gives it up,
+    // and with it the connection, whose stream may now end inside a frame.
+    const HANDLE waits[] = {writeDone_.get(), wake_};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+      CancelIo(pipe_.get());
+      GetOverlappedResult(pipe_.get(), &write, &written, TRUE);
+      return false;
+    }
+    return GetOverlappedResult(pipe_.get(), &write, &written, FALSE) && written == bytes.size();
   }
 
   Read Receive(DiscordFrame& frame) override {
