@@ -1,5 +1,6 @@
 #include "plugin/module.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <stdexcept>
@@ -15,8 +16,9 @@ constexpr PlayerWindow kWindows[] = {PlayerWindow::Playlist, PlayerWindow::Main}
 
 int Index(PlayerWindow which) { return which == PlayerWindow::Main ? 0 : 1; }
 
-// How long the quit waits for the database's sender to store what it was handed and let go.
-constexpr std::chrono::milliseconds kDatabaseQuitWait{700};
+// How long the quit waits, after the tunnel, for the now-playing file's writer, Discord's worker
+// and the database's sender together; they were asked to end before the tunnel, so this is spare.
+constexpr std::chrono::milliseconds kWorkersQuitWait{250};
 
 }  // namespace
 
@@ -93,20 +95,31 @@ void Module::Quit() {
        [&] { SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); }); });
   step("clearing MSN", [&] { publishers_.ClearMsnLine(); });
   step("clearing the now-playing file and Discord", [&] { publishers_.HideTrack(); });
-  // Here on the player's thread, never at unload under the loader lock; each worker first
-  // finishes the clear just handed over.
-  step("ending the now-playing workers", [&] { publishers_.EndWorkers(); });
-  // Before the tunnel ends, whose end unblocks a statement in flight through it; the rest of its
-  // wait is what the quit may spend on it.
-  step("ending the database's sender", [&] {
-    if (!publishers_.EndDatabase(kDatabaseQuitWait))
+  // Asked now, so that they end while the tunnel does; each worker first finishes the clear just
+  // handed over, and the sender stores what it was handed.
+  step("asking the workers to end", [&] {
+    publishers_.EndWorkers({});
+    publishers_.EndDatabase({});
+  });
+  step("stopping the listener", [&] { StopListener(); });
+  // While the log client still takes their last lines. Their end unblocks a statement in flight
+  // through the tunnel.
+  step("ending the tunnel's relays", [&] { platform_.EndTunnel(); });
+  // Here on the player's thread, never at unload under the loader lock, and within one short wait:
+  // a worker stuck on a disk, a pipe or a server ends by itself later.
+  step("ending the workers", [&] {
+    const auto until = std::chrono::steady_clock::now() + kWorkersQuitWait;
+    if (!publishers_.EndWorkers(kWorkersQuitWait))
+      LogDebug(
+          "Plugin.Quit: the now-playing file or Discord did not answer in time; its worker ends by itself "
+          "when the disk or the pipe does");
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (!publishers_.EndDatabase(std::max(left, std::chrono::milliseconds(0))))
       LogDebug(
           "Plugin.Quit: a statement is still on its way to the database server; it stays in the outbox and "
           "is sent again at the next start");
   });
-  step("stopping the listener", [&] { StopListener(); });
-  // While the log client still takes their last lines.
-  step("ending the tunnel's relays", [&] { platform_.EndTunnel(); });
   step("checking the hooks", [&] {
     // Said while the log client still exists.
     if (!AnyHookCovered()) return;

@@ -1,5 +1,6 @@
 #include "plugin/shell_publishers.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -69,7 +70,11 @@ void ShellPublishers::Withdraw(const PluginSettings& before) {
   if (before.DiscordActive && !settings_.DiscordActive) discord_.Clear();
 }
 
-void ShellPublishers::EndWorkers() {
-  file_.Stop();
-  discord_.Stop();
+bool ShellPublishers::EndWorkers(std::chrono::milliseconds limit) {
+  // Both are asked first, so that they end side by side within the one limit.
+  const auto until = std::chrono::steady_clock::now() + limit;
+  const bool file = file_.Stop(limit);
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  return discord_.Stop(std::max(left, std::chrono::milliseconds(0))) && file;
 }

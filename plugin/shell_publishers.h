@@ -35,8 +35,9 @@ class ShellPublishers final : public Publishers {
   // After a save: empties the file and clears Discord's presence where the save turned them off, as
   // a stop would have, so that nothing shows a track the user no longer publishes.
   void Withdraw(const PluginSettings& before);
-  // Ends the file's writer and Discord's worker, after what each has pending.
-  void EndWorkers();
+  // Ends the file's writer and Discord's worker, after what each has pending, waiting at most limit
+  // for both; one stuck on a disk or a pipe is left to end by itself. False then.
+  bool EndWorkers(std::chrono::milliseconds limit);
   // Ends the database's sender, waiting at most limit: one stuck on the network is left to end
   // by itself, with its statement still in the outbox. False then.
   bool EndDatabase(std::chrono::milliseconds limit) { return database_.Stop(limit); }

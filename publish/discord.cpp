@@ -88,11 +88,6 @@ std::string DiscordSetActivity(std::uint32_t pid, const std::optional<DiscordAct
   return Dump({{"cmd", "SET_ACTIVITY"}, {"args", args}, {"nonce", nonce}});
 }
 
-DiscordPresence::~DiscordPresence() {
-  // Only a process ending without Quit gets here with the worker alive; it is killed with it.
-  if (thread_.joinable()) thread_.detach();
-}
-
 void DiscordPresence::Show(const std::string& clientId, const DiscordActivity& activity) {
   Update(&clientId, activity, true);
 }
@@ -115,8 +110,9 @@ void DiscordPresence::Update(const std::string* clientId, const std::optional<Di
     onPipe = wanted_.onPipe;
   }
   // A clear before anything was shown needs no worker.
-  if (!thread_.joinable() && !connect) return;
-  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  if (!started_ && !connect) return;
+  started_ = true;
+  worker_.Start([this] { Run(); });
   if (!wake) return;
   if (onPipe)
     pipes_.Wake();
@@ -124,7 +120,7 @@ void DiscordPresence::Update(const std::string* clientId, const std::optional<Di
     changed_.notify_one();
 }
 
-void DiscordPresence::Stop() {
+bool DiscordPresence::Stop(std::chrono::milliseconds limit) {
   {
     const std::lock_guard<HandOffMutex> hold(lock_);
     wanted_.stopping = true;
@@ -132,7 +128,9 @@ void DiscordPresence::Stop() {
   // The worker may be in the handshake, on the pipe, or waiting without one.
   pipes_.Wake();
   changed_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  if (!worker_.WaitEnded(limit)) return false;
+  started_ = false;
+  return true;
 }
 
 void DiscordPresence::Run() noexcept {

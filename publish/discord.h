@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "runtime/sync.h"
+#include "runtime/worker.h"
 
 enum DiscordOpcode : std::uint32_t { kHandshake = 0, kFrame = 1, kClose = 2, kPing = 3, kPong = 4 };
 
@@ -65,16 +65,15 @@ class DiscordPresence {
   explicit DiscordPresence(DiscordPipes& pipes,
                            std::chrono::milliseconds retryFirst = std::chrono::seconds(5))
       : pipes_(pipes), retryFirst_(retryFirst) {}
-  // Stop must have ended the worker: this may run under the loader lock.
-  ~DiscordPresence();
   DiscordPresence(const DiscordPresence&) = delete;
   DiscordPresence& operator=(const DiscordPresence&) = delete;
 
   // Hand over the latest presence and return at once. Show connects when no pipe is open.
   void Show(const std::string& clientId, const DiscordActivity& activity);
   void Clear();
-  // Sends a pending clear if connected, closes the pipe and waits for the worker.
-  void Stop();
+  // Sends a pending clear if connected, closes the pipe and waits for the worker, at most limit: a
+  // worker stuck in a system call ends by itself later. False then.
+  bool Stop(std::chrono::milliseconds limit);
 
  private:
   struct Wanted {
@@ -104,7 +103,8 @@ class DiscordPresence {
   // pipe's wake.
   HandOffCondition changed_;
   Wanted wanted_;
-  std::thread thread_;
+  BoundedWorker worker_;
+  bool started_ = false;  // the window thread's: a worker was started and not seen to end
   // The worker's own state.
   std::string inFlight_;  // the nonce of the command awaiting its answer
   std::uint64_t nonces_ = 0;

@@ -11,11 +11,6 @@ namespace {
 constexpr std::chrono::seconds kRetryAfter{2};
 }  // namespace
 
-NowPlayingFile::~NowPlayingFile() {
-  // Only a process ending without Quit gets here with the writer alive; it is killed with it.
-  if (thread_.joinable()) thread_.detach();
-}
-
 void NowPlayingFile::Write(const std::string& path, const std::string& text) {
   bool wake = false;
   {
@@ -28,17 +23,17 @@ void NowPlayingFile::Write(const std::string& path, const std::string& text) {
     // A writer that is settling or writing finds the text without a wake.
     wake = idle_;
   }
-  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+  writer_.Start([this] { Run(); });
   if (wake) changed_.notify_one();
 }
 
-void NowPlayingFile::Stop() {
+bool NowPlayingFile::Stop(std::chrono::milliseconds limit) {
   {
     const std::lock_guard<HandOffMutex> hold(lock_);
     stopping_ = true;
   }
   changed_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  return writer_.WaitEnded(limit);
 }
 
 void NowPlayingFile::Run() noexcept {

@@ -1,11 +1,12 @@
 #pragma once
 // The now-playing file that stream overlays read: one long-lived writer thread that writes only
 // the latest text, so the player's window thread never waits on the disk.
+#include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "runtime/sync.h"
+#include "runtime/worker.h"
 
 // What the writer needs of the file system.
 class NowPlayingDisk {
@@ -19,16 +20,15 @@ class NowPlayingDisk {
 class NowPlayingFile {
  public:
   explicit NowPlayingFile(NowPlayingDisk& disk) : disk_(disk) {}
-  // Stop must have ended the thread: this may run under the loader lock.
-  ~NowPlayingFile();
   NowPlayingFile(const NowPlayingFile&) = delete;
   NowPlayingFile& operator=(const NowPlayingFile&) = delete;
 
   // Hands text over for path and returns at once, starting the writer on first use. A text not yet
   // written is replaced by the newer one.
   void Write(const std::string& path, const std::string& text);
-  // Makes one last attempt at what is pending, then ends the writer and waits for it.
-  void Stop();
+  // Makes one last attempt at what is pending, then ends the writer, waiting at most limit: a writer
+  // stuck on an unreachable disk ends by itself later. False then.
+  bool Stop(std::chrono::milliseconds limit);
 
  private:
   struct Job {
@@ -47,7 +47,7 @@ class NowPlayingFile {
   bool stopping_ = false;
   // The writer waits for a text, so a new one must wake it.
   bool idle_ = false;
-  std::thread thread_;
+  BoundedWorker writer_;
   // The writer's own: the last error logged, so that a lasting one is logged once.
   std::string lastError_;
 };

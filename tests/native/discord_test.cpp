@@ -60,7 +60,7 @@ TEST(DiscordPresence, ADiscordStartedAfterThePlayerIsFoundWithoutAnotherTrack) {
   ASSERT_TRUE(discord.WaitFor([](int opens, auto&, auto&) { return opens >= 2; }));
   discord.SetRunning(true);
   EXPECT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 1; }));
-  presence.Stop();
+  ASSERT_TRUE(presence.Stop(std::chrono::seconds(60)));
   EXPECT_EQ(discord.Shown(), std::vector<std::string>{"Teardrop"});
 }
 
@@ -71,7 +71,7 @@ TEST(DiscordPresence, ANewApplicationIdConnectsAgainWithIt) {
   ASSERT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 1; }));
   presence.Show("2", Playing("Second"));
   ASSERT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 2; }));
-  presence.Stop();
+  ASSERT_TRUE(presence.Stop(std::chrono::seconds(60)));
   EXPECT_EQ(discord.Handshakes(), (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(discord.Shown(), (std::vector<std::string>{"First", "Second"}));
 }
