@@ -18,7 +18,9 @@ const char* kPlaylist =
     "  artist=O'Brien\n"
     "  title=It's \"x\" \\ y\n"
     "C:\\Music\\Other.mp3\n"
-    "  title=Other\n";
+    "  title=Other\n"
+    "C:\\Music\\Privet.mp3\n"
+    "  title=Privet \xF0\x9F\x8E\xB5\n";
 
 // The statement of the first track: the default command with the tags escaped.
 const char* kStatement =
@@ -27,7 +29,8 @@ const char* kStatement =
 std::string StandInLibrary() { return BinDir() + "\\..\\standin-mysql\\libmysql.dll"; }
 
 // The lines a stand-in recorded once count of them end with until; empty if that never happens.
-std::vector<std::string> CallsUntil(const std::string& path, const std::string& until, std::size_t count = 1) {
+std::vector<std::string> CallsUntil(const std::string& path, const std::string& until,
+                                    std::size_t count = 1) {
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < 60000) {
     const std::vector<std::string> calls = ReadLines(path);
@@ -96,7 +99,8 @@ TEST_F(DatabaseInPlayer, WithoutAClientLibraryTheSenderLogsTheConnectFailureAndK
   SetString("CSDebug", "viewer.example");
   auto player = StartPlayer("play 0\nwait 120000\n", {});
 
-  ASSERT_TRUE(WaitForPluginLog(record, "Outbox: mysql: 1 entry waits; trying again in 2 s or at the next track ("));
+  ASSERT_TRUE(
+      WaitForPluginLog(record, "Outbox: mysql: 1 entry waits; trying again in 2 s or at the next track ("));
   const std::vector<std::string> expected = {
       "TThreadMySQLUpdater.Execute: starting", "TThreadMySQLUpdater.Execute: Connecting to database...",
       "TThreadMySQLUpdater.Execute: Exception occured trying to connect",
@@ -208,6 +212,35 @@ TEST_F(DatabaseInPlayer, ThePlayerExitsAtOnceWhileTheSenderIsInsideASlowConnect)
   EXPECT_EQ(player->Wait(60000), 0);
   EXPECT_LT(QuitMs(PlayerOut()), 2000);
   EXPECT_EQ(Calls().back(), kConnect);
+}
+
+// A server whose utf8 holds three bytes gets U+FFFD for an emoji; one that takes neither utf8mb4
+// nor utf8 gets no statement at all, since the escaping is not safe in every character set.
+TEST_F(DatabaseInPlayer, TheStatementFollowsTheCharacterSetTheConnectionTook) {
+  const struct {
+    const char* charsets;
+    const char* last;  // the call that ends the connection's part
+    bool sent;
+  } cases[] = {{"utf8", "mysql_free_result(null)", true}, {"latin1", "mysql_close()", false}};
+  for (const auto& c : cases) {
+    TempDir own;
+    UseOnlyTheDatabase(own);
+    ASSERT_TRUE(CopyFileA(StandInLibrary().c_str(), own.File("libmysql.dll").c_str(), FALSE));
+    Go go;
+    auto player = wine::StartPlayer(own, kPlaylist, "play 2\nwaitevent " + go.Name() + " 60000\nquit\n",
+                                    {"SKORREL_MYSQL_RECORD=" + own.File("calls.txt"),
+                                     std::string("SKORREL_MYSQL_CHARSETS=") + c.charsets});
+    const std::vector<std::string> calls = CallsUntil(own.File("calls.txt"), c.last);
+    go.Set();
+    EXPECT_EQ(player->Wait(60000), 0);
+    ASSERT_FALSE(calls.empty()) << c.charsets;
+    EXPECT_TRUE(Contains(calls, "mysql_query('SET NAMES utf8')")) << c.charsets;
+    EXPECT_EQ(Contains(calls,
+                       "mysql_query('insert into `tolby`.`winamp_played` (`fulltitle`) values (' - Privet "
+                       "\xEF\xBF\xBD')')"),
+              c.sent)
+        << c.charsets;
+  }
 }
 
 }  // namespace
