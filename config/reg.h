@@ -1,5 +1,5 @@
 #pragma once
-// The four registry routines of the settings. Each opens the section's key by itself (creating
+// The registry routines of the settings. Each opens the section's key by itself (creating
 // it when missing), does one value and closes the key again.
 #include <cstdint>
 #include <optional>
@@ -46,4 +46,17 @@ std::string ReadSettingString(SettingsRegistry& registry, const std::string& nam
 void WriteSettingInteger(SettingsRegistry& registry, const std::string& name, std::int32_t value,
                          const std::string& section);
 void WriteSettingString(SettingsRegistry& registry, const std::string& name, const std::string& value,
+                        const std::string& section);
+
+// A secret is stored as a REG_BINARY of its protected bytes (secret.h); an empty one as an empty
+// REG_BINARY, which needs no protection. A REG_SZ is read as the plain text an older version wrote.
+struct StoredSecret {
+  std::string text;
+  bool unreadable = false;  // a blob that does not open here: made for another user or machine
+};
+StoredSecret ReadSettingSecret(SettingsRegistry& registry, const std::string& name,
+                               const std::string& section);
+// Raises ERegistryException "Failed to set data for '<name>'" when the text cannot be protected, so
+// a secret never falls back to plain text, or when the write fails.
+void WriteSettingSecret(SettingsRegistry& registry, const std::string& name, const std::string& value,
                         const std::string& section);

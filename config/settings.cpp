@@ -4,6 +4,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "diag/globals.h"
+
 namespace {
 
 // The number of fields of an aggregate: the most initialisers it takes.
@@ -81,6 +83,15 @@ void LoadSettings(SettingsRegistry& registry, PluginSettings& settings) {
       case LoadRule::AsStored:
         settings.*row.text = ReadSettingString(registry, row.name, kSettingsSection);
         break;
+      case LoadRule::Secret: {
+        StoredSecret secret = ReadSettingSecret(registry, row.name, kSettingsSection);
+        if (secret.unreadable)
+          LogDebug(std::string("Config: the saved ") + row.name +
+                   " was protected for another Windows user or machine and cannot be read here; enter it "
+                   "again");
+        settings.*row.text = std::move(secret.text);
+        break;
+      }
     }
   }
 }
@@ -99,6 +110,8 @@ void SaveSettings(SettingsRegistry& registry, const PluginSettings& settings,
       const bool on = settings.*row.flag;
       WriteSettingInteger(registry, row.name, on ? 1 : 0, kSettingsSection);
       if (row.flag == &PluginSettings::MSNActive && !on && clearMsn) clearMsn();
+    } else if (row.load.rule == LoadRule::Secret) {
+      WriteSettingSecret(registry, row.name, settings.*row.text, kSettingsSection);
     } else {
       WriteSettingString(registry, row.name, settings.*row.text, kSettingsSection);
     }

@@ -88,6 +88,7 @@ enum class LoadRule {
   ExactlyOne,      // a boolean, on only when stored as 1: missing means off
   DefaultIfEmpty,  // a text, whose default replaces a missing or empty value
   AsStored,        // a text, empty when missing
+  Secret,          // a text kept protected for this user on this machine (reg.h), empty when missing
 };
 
 struct Load {
@@ -97,6 +98,7 @@ struct Load {
 constexpr Load kNonZero{LoadRule::NonZero};
 constexpr Load kExactlyOne{LoadRule::ExactlyOne};
 constexpr Load kAsStored{LoadRule::AsStored};
+constexpr Load kSecret{LoadRule::Secret};
 constexpr Load DefaultIfEmpty(const char* fallback) { return {LoadRule::DefaultIfEmpty, fallback}; }
 
 // Whether SaveSettings (at quit and in the dialog's save) writes the value from memory, or only
@@ -137,7 +139,7 @@ inline constexpr SettingRow kSettingRows[] = {
     {"MySQL Active", kExactlyOne, &PluginSettings::MySQLActive, chkMySQLActive},
     {"MySQL Server", kAsStored, &PluginSettings::MySQLServer, txtMySQLServer},
     {"MySQL UserName", kAsStored, &PluginSettings::MySQLUserName, txtMySQLUserName},
-    {"MySQL Password", kAsStored, &PluginSettings::MySQLPassword, txtMySQLPassword},
+    {"MySQL Password", kSecret, &PluginSettings::MySQLPassword, txtMySQLPassword},
     {"MySQL Command",
      DefaultIfEmpty("insert into `tolby`.`winamp_played` (`fulltitle`) values ('%artist% - %title%')"),
      &PluginSettings::MySQLCommand, memMySQLCmd},
@@ -145,7 +147,7 @@ inline constexpr SettingRow kSettingRows[] = {
     {"SSH Active", kExactlyOne, &PluginSettings::SSHActive, chkSSHActive},
     {"SSH Server", kAsStored, &PluginSettings::SSHServer, txtSSHServer},
     {"SSH UserName", kAsStored, &PluginSettings::SSHUserName, txtSSHUserName},
-    {"SSH Password", kAsStored, &PluginSettings::SSHPassword, txtSSHPassword},
+    {"SSH Password", kSecret, &PluginSettings::SSHPassword, txtSSHPassword},
     {"SSH Key File", kAsStored, &PluginSettings::SSHKeyFile, txtSSHKeyFile},
     {kSSHHostKeyValue, kAsStored, &PluginSettings::SSHHostKey, txtSSHHostKey, Written::Elsewhere},
     {"File Active", kExactlyOne, &PluginSettings::FileActive, chkFileActive},

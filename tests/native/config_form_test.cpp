@@ -5,6 +5,7 @@
 
 #include <map>
 
+#include "config/secret.h"
 #include "fake_registry.h"
 
 namespace {
@@ -18,6 +19,7 @@ struct Wire {
   FormControl control;
   bool S::*flag;
   std::string S::*text;
+  bool secret = false;
 };
 const Wire kWires[] = {
     {"mIRC Active", chkmIRCActive, &S::mIRCActive, nullptr},
@@ -32,13 +34,13 @@ const Wire kWires[] = {
     {"MySQL Active", chkMySQLActive, &S::MySQLActive, nullptr},
     {"MySQL Server", txtMySQLServer, nullptr, &S::MySQLServer},
     {"MySQL UserName", txtMySQLUserName, nullptr, &S::MySQLUserName},
-    {"MySQL Password", txtMySQLPassword, nullptr, &S::MySQLPassword},
+    {"MySQL Password", txtMySQLPassword, nullptr, &S::MySQLPassword, true},
     {"MySQL Command", memMySQLCmd, nullptr, &S::MySQLCommand},
     {"MySQL SSH", chkMySQLSSH, &S::MySQLSSH, nullptr},
     {"SSH Active", chkSSHActive, &S::SSHActive, nullptr},
     {"SSH Server", txtSSHServer, nullptr, &S::SSHServer},
     {"SSH UserName", txtSSHUserName, nullptr, &S::SSHUserName},
-    {"SSH Password", txtSSHPassword, nullptr, &S::SSHPassword},
+    {"SSH Password", txtSSHPassword, nullptr, &S::SSHPassword, true},
     {"SSH Key File", txtSSHKeyFile, nullptr, &S::SSHKeyFile},
 };
 
@@ -66,9 +68,10 @@ struct Editor final : SettingsEditor {
   FakeRegistry registry;
 };
 
-// Each value, as a field, a control and a stored value, is the one of its own row.
+// Each value, as a field, a control and a stored value, is the one of its own row. Secrets are
+// given as plain text and protected by the save.
 void ExpectEverywhere(const Wire& w, bool on, const std::string& text, const PluginSettings& settings,
-                      Controls& controls, FakeRegistry& registry) {
+                      Controls& controls, FakeRegistry& registry, bool saved) {
   const RegistryValue* stored = registry.Get(w.name);
   ASSERT_NE(stored, nullptr) << w.name;
   if (w.flag) {
@@ -78,7 +81,14 @@ void ExpectEverywhere(const Wire& w, bool on, const std::string& text, const Plu
   } else {
     EXPECT_EQ(settings.*w.text, text) << w.name;
     EXPECT_EQ(controls.text.at(w.control), text) << w.name;
-    EXPECT_EQ(stored->data, text + '\0') << w.name;
+    if (w.secret && saved) {
+      EXPECT_EQ(stored->type, kRegBinary) << w.name;
+      EXPECT_EQ(stored->data.find(text), std::string::npos) << w.name;
+      EXPECT_EQ(UnprotectSecret(stored->data), text) << w.name;
+    } else {
+      EXPECT_EQ(stored->type, kRegSz) << w.name;
+      EXPECT_EQ(stored->data, text + '\0') << w.name;
+    }
   }
 }
 
@@ -97,7 +107,7 @@ TEST(SettingsRoundTrip, EachValueGoesFromTheRegistryThroughItsControlAndBackByIt
       LoadSettings(editor.registry, editor.settings);
       form.FormShow();
       for (const Wire& w : kWires)
-        ExpectEverywhere(w, on(w), w.name, editor.settings, controls, editor.registry);
+        ExpectEverywhere(w, on(w), w.name, editor.settings, controls, editor.registry, false);
       EXPECT_EQ(controls.enabled.at(txtMSNFormat), !editor.settings.MSNDefaultFormat);
 
       for (const Wire& w : kWires)
@@ -105,7 +115,8 @@ TEST(SettingsRoundTrip, EachValueGoesFromTheRegistryThroughItsControlAndBackByIt
                : void(controls.text[w.control] = w.name + std::string("!"));
       form.btnSaveClick();
       for (const Wire& w : kWires)
-        ExpectEverywhere(w, !on(w), w.name + std::string("!"), editor.settings, controls, editor.registry);
+        ExpectEverywhere(w, !on(w), w.name + std::string("!"), editor.settings, controls, editor.registry,
+                         true);
     }
   }
 }

@@ -5,7 +5,10 @@
 #include <memory>
 
 #include "config/host_key_store.h"
+#include "config/secret.h"
+#include "diag/globals.h"
 #include "fake_registry.h"
+#include "log_platform_double.h"
 
 namespace {
 
@@ -101,6 +104,47 @@ TEST(LoadSettings, ExpandableStringsAreReadUnexpandedAndCutAtTheirFirstNul) {
   EXPECT_EQ(s.MySQLUserName, "no terminator");
 }
 
+// Every form a secret may be found in: written by an older version, by this one, on another
+// account, or by something else.
+TEST(LoadSettings, ASecretLoadsFromPlainTextOrItsBlobAndAnUnreadableBlobAsEmptyWithALine) {
+  struct Case {
+    const char* what;
+    std::optional<RegistryValue> stored;
+    std::string loaded;
+    bool logged;
+  };
+  const Case cases[] = {
+      {"missing", std::nullopt, "", false},
+      {"plain, as older versions saved it", RegistryValue{kRegSz, std::string("old pw\0", 7)}, "old pw",
+       false},
+      {"protected", RegistryValue{kRegBinary, *ProtectSecret("new pw")}, "new pw", false},
+      {"saved empty", RegistryValue{kRegBinary, ""}, "", false},
+      {"protected for another user", RegistryValue{kRegBinary, *ProtectSecret("new pw", "other")}, "", true},
+      {"not a blob", RegistryValue{kRegBinary, "new pw"}, "", true},
+      {"a number", RegistryValue{kRegDword, std::string(4, '\1')}, "", false},
+  };
+  for (const Case& c : cases) {
+    const auto log = std::make_shared<RecordingLogPlatform>();
+    StartLogClient(log, "viewer", "C:");
+    FakeRegistry registry;
+    if (c.stored) registry.values["Global\\SSH Password"] = *c.stored;
+    registry.SetString("MySQL Password", "db pw");
+    const PluginSettings s = Load(registry);
+    StopLogClient();
+    EXPECT_EQ(s.SSHPassword, c.loaded) << c.what;
+    EXPECT_EQ(s.MySQLPassword, "db pw") << c.what;
+    int lines = 0;
+    for (const SentPacket& p : log->Sent()) {
+      const std::string text = p.Text();
+      if (text.find("Password") == std::string::npos) continue;
+      ++lines;
+      EXPECT_NE(text.find("SSH Password"), std::string::npos) << text;
+      EXPECT_NE(text.find("enter it again"), std::string::npos) << text;
+    }
+    EXPECT_EQ(lines, c.logged ? 1 : 0) << c.what;
+  }
+}
+
 TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
   FakeRegistry registry;
   PluginSettings settings;
@@ -128,6 +172,9 @@ TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
   EXPECT_EQ(registry.Get("MySQL Server")->type, kRegSz);
   EXPECT_EQ(registry.Get("MySQL Server")->data, std::string(1, '\0'));
   EXPECT_EQ(registry.Get("mIRC DDE Name")->data, std::string("mIRC\0", 5));
+  // An empty secret needs no protection, but keeps its kind.
+  EXPECT_EQ(registry.Get("SSH Password")->type, kRegBinary);
+  EXPECT_EQ(registry.Get("SSH Password")->data, "");
 }
 
 TEST(SaveSettings, ClearsTheMessengerRightAfterWritingMsnOff) {
