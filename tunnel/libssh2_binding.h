@@ -42,6 +42,8 @@ constexpr unsigned kChannelWindowDefault = 2 * 1024 * 1024;
 constexpr int kCallbackSend = 5;
 constexpr int kCallbackRecv = 6;
 constexpr int kMethodHostkey = 1;
+constexpr int kMethodCryptCs = 2;
+constexpr int kMethodCryptSc = 3;
 constexpr int kErrorFile = -16;
 constexpr int kErrorAuthenticationFailed = -18;
 // Not libssh2's: the host key differs from the pinned one.
@@ -68,6 +70,7 @@ constexpr int kErrorHostKeyRefused = -1000;
   X(const char*, libssh2_session_hostkey, (LIBSSH2_SESSION * session, std::size_t * len, int* type))       \
   X(int, libssh2_session_method_pref, (LIBSSH2_SESSION * session, int method_type, const char* prefs))     \
   X(int, libssh2_session_supported_algs, (LIBSSH2_SESSION * session, int method_type, const char*** algs)) \
+  X(const char*, libssh2_session_methods, (LIBSSH2_SESSION * session, int method_type))                    \
   X(void, libssh2_free, (LIBSSH2_SESSION * session, void* ptr))                                            \
   X(int, libssh2_userauth_publickey_fromfile_ex,                                                           \
     (LIBSSH2_SESSION * session, const char* username, unsigned int username_len, const char* publickey,    \

@@ -9,6 +9,7 @@
 
 #include "diag/globals.h"
 #include "runtime/read_file.h"
+#include "tunnel/cipher_order.h"
 #include "tunnel/key_file.h"
 
 namespace {
@@ -47,17 +48,23 @@ std::string HostKeyTypeOf(std::string_view method) {
   return "";
 }
 
-// The library's own host key algorithms with the pinned type's moved to the front, so that a
-// server that has that type is asked for it whatever either side's default order: a new library
-// version does not look like a new key. Only what the library supports is named (some versions
-// mishandle a list they must strip). Empty when the library does not say.
-std::string PreferredHostKeyMethods(LIBSSH2_SESSION* session, const std::string& pinnedType) {
+// The methods of a kind the library supports, in its own order; empty when it does not say. A
+// preference names only these: some versions mishandle a list they must strip.
+std::vector<std::string> SupportedMethods(LIBSSH2_SESSION* session, int type) {
   const LibSSH2Entries& api = LibSSH2();
   const char** supported = nullptr;
-  const int count = api.libssh2_session_supported_algs(session, ssh2::kMethodHostkey, &supported);
-  if (count <= 0 || !supported) return "";
+  const int count = api.libssh2_session_supported_algs(session, type, &supported);
+  if (count <= 0 || !supported) return {};
   std::vector<std::string> methods(supported, supported + count);
   api.libssh2_free(session, static_cast<void*>(supported));
+  return methods;
+}
+
+// The library's own host key algorithms with the pinned type's moved to the front, so that a
+// server that has that type is asked for it whatever either side's default order: a new library
+// version does not look like a new key.
+std::string PreferredHostKeyMethods(LIBSSH2_SESSION* session, const std::string& pinnedType) {
+  std::vector<std::string> methods = SupportedMethods(session, ssh2::kMethodHostkey);
   std::stable_partition(methods.begin(), methods.end(),
                         [&](const std::string& method) { return HostKeyTypeOf(method) == pinnedType; });
   std::string list;
@@ -227,7 +234,14 @@ bool TSSLLibSSH2::Connect() {
       if (!methods.empty()) api.libssh2_session_method_pref(session, ssh2::kMethodHostkey, methods.c_str());
     }
   }
+  const std::string ciphers =
+      PreferredCiphers(SupportedMethods(session, ssh2::kMethodCryptCs), ProcessorHasAesGcm());
+  if (!ciphers.empty()) {
+    api.libssh2_session_method_pref(session, ssh2::kMethodCryptCs, ciphers.c_str());
+    api.libssh2_session_method_pref(session, ssh2::kMethodCryptSc, ciphers.c_str());
+  }
   if (!RecordStatus(api.libssh2_session_handshake(session, socket))) return abandon();
+  LogCipher();
 
   std::size_t keyLength = 0;
   int keyType = 0;
@@ -254,6 +268,15 @@ bool TSSLLibSSH2::Connect() {
   wire_.Buffering(true);
   securityActive_ = true;
   return true;
+}
+
+void TSSLLibSSH2::LogCipher() {
+  const LibSSH2Entries& api = LibSSH2();
+  const char* out = api.libssh2_session_methods(session_.get(), ssh2::kMethodCryptCs);
+  const char* in = api.libssh2_session_methods(session_.get(), ssh2::kMethodCryptSc);
+  if (!out || !in) return;
+  LogDebug(std::string("TSSLLibSSH2.Connect - cipher ") + out +
+           (std::strcmp(out, in) != 0 ? std::string(" (from the server: ") + in + ")" : ""));
 }
 
 bool TSSLLibSSH2::TrustHostKey(const std::string& offered) {
@@ -310,8 +333,9 @@ bool TSSLLibSSH2::LogInWithKey(const std::optional<std::string>& publicKeyData,
           KeyPassword.c_str())))
     return true;
   if (lastErrorCode_ == ssh2::kErrorAuthenticationFailed) return false;
-  // Some builds cannot read from memory a key they read from its file (libssh2 1.11.1 on mbedTLS
-  // with an ECDSA key in PEM form), so a path the library can open is tried the old way too.
+  // Some builds a user may bring cannot read from memory a key they read from its file (libssh2
+  // 1.11.1 on mbedTLS with an ECDSA key in PEM form), so a path the library can open is tried the
+  // old way too.
   const std::int32_t memoryCode = lastErrorCode_;
   const std::string memoryText = lastErrorText_;
   if (fromFile()) return true;

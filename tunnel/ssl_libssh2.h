@@ -92,6 +92,8 @@ class TSSLLibSSH2 : public TCustomSSL {
   std::string PeerFingerprint() override { return fingerprint_; }
 
  private:
+  // Says which cipher the session took, once, after the key exchange.
+  void LogCipher();
   bool TrustHostKey(const std::string& offered);
   bool Authenticate();
   bool AuthenticateWithKey();

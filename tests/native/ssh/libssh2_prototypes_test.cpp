@@ -24,6 +24,8 @@ static_assert(ssh2::kCallbackRecv == LIBSSH2_CALLBACK_RECV);
 static_assert(ssh2::kHostkeyHashSha256 == LIBSSH2_HOSTKEY_HASH_SHA256);
 static_assert(ssh2::kDisconnectByApplication == SSH_DISCONNECT_BY_APPLICATION);
 static_assert(ssh2::kMethodHostkey == LIBSSH2_METHOD_HOSTKEY);
+static_assert(ssh2::kMethodCryptCs == LIBSSH2_METHOD_CRYPT_CS);
+static_assert(ssh2::kMethodCryptSc == LIBSSH2_METHOD_CRYPT_SC);
 static_assert(ssh2::kErrorFile == LIBSSH2_ERROR_FILE);
 static_assert(ssh2::kErrorAuthenticationFailed == LIBSSH2_ERROR_AUTHENTICATION_FAILED);
 static_assert(ssh2::kChannelPacketDefault == LIBSSH2_CHANNEL_PACKET_DEFAULT);
