@@ -23,7 +23,7 @@ if [ -n "$narrow" ]; then
   echo "imports narrow calls that take a path: $(tr '\n' ' ' <<<"$narrow")"
   status=1
 fi
-check_imports '^(kernel32|user32|advapi32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ws2_32)\.dll$' || status=1
+check_imports '^(kernel32|user32|advapi32|crypt32|bcrypt|winhttp|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|msvcrt|ws2_32)\.dll$' || status=1
 echo "exports: $(tr '\n' ' ' <<<"$exports")"
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
 exit $status

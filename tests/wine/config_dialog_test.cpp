@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "config/config_form.h"
+#include "config/secret.h"
 #include "runtime/handles_win32.h"
 #include "runtime/unicode_win32.h"
 #include "wine/wine_support.h"
@@ -330,13 +331,11 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"MySQL Active", "4:" + std::string("\1\0\0\0", 4)},
       {"MySQL Server", "1:db.example:3307" + nul},
       {"MySQL UserName", "1:o'brien" + nul},
-      {"MySQL Password", "1:p\"w d" + nul},
       {"MySQL Command", "1:insert into t values ('%title% Привет 90°')" + nul},
       {"MySQL SSH", "4:" + std::string("\1\0\0\0", 4)},
       {"SSH Active", "4:" + std::string("\0\0\0\0", 4)},
       {"SSH Server", "1:ssh.example:2222" + nul},
       {"SSH UserName", "1:tunnel" + nul},
-      {"SSH Password", "1:s e c" + nul},
       {"SSH Key File", "1:" + nul},
       {"File Active", "4:" + std::string("\1\0\0\0", 4)},
       {"File Path", "1:D:\\Обзор\\np.txt" + nul},
@@ -348,6 +347,13 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   };
   auto stored = StoredSettings();
   stored.erase("CSDebug");
+  // Each secret is kept protected and opens to what was typed.
+  for (const auto& [name, typed] :
+       {std::pair{"MySQL Password", "p\"w d"}, std::pair{"SSH Password", "s e c"}}) {
+    EXPECT_EQ(stored[name].substr(0, 2), "3:") << name;
+    EXPECT_EQ(UnprotectSecret(stored[name].substr(2)), typed) << name;
+    stored.erase(name);
+  }
   EXPECT_EQ(stored, expected);
   // MSN switched off: the messenger's line was cleared by the save.
   EXPECT_EQ(

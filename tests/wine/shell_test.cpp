@@ -72,9 +72,14 @@ TEST_F(Shell, QuitWritesEveryValueWithItsType) {
   ASSERT_EQ(RunPlayer(dir, kPlaylist, "quit\n").exitCode, 0);
   const char* flags[] = {"mIRC Active", "MSN Active",   "MSN Clear", "MSN Default Format",
                          "Ignore Exts", "MySQL Active", "MySQL SSH", "SSH Active"};
-  const char* texts[] = {"mIRC DDE Name", "mIRC DDE Command", "MSN Format",     "Ignore Ext List",
-                         "MySQL Server",  "MySQL UserName",   "MySQL Password", "MySQL Command",
-                         "SSH Server",    "SSH UserName",     "SSH Password"};
+  const char* texts[] = {"mIRC DDE Name",   "mIRC DDE Command", "MSN Format",
+                         "Ignore Ext List", "MySQL Server",     "MySQL UserName",
+                         "MySQL Command",   "SSH Server",       "SSH UserName"};
+  // Secrets, empty ones too, keep the kind their protected form needs.
+  for (const char* name : {"MySQL Password", "SSH Password"}) {
+    const StoredValue v = ReadValue(name);
+    EXPECT_TRUE(v.exists && v.type == REG_BINARY) << name;
+  }
   for (const char* name : flags) {
     const StoredValue v = ReadValue(name);
     EXPECT_TRUE(v.exists && v.type == REG_DWORD && v.data.size() == 4) << name;
