@@ -4,6 +4,7 @@
 #include <ctime>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct HistorySender::State {
   std::string path;
   bool started = false;
   bool nudged = false;
+  bool resumed = false;
+  std::optional<std::string> live;
   bool retryFailed = false;
   bool discardFailed = false;
   bool stopping = false;
@@ -99,6 +102,17 @@ void HistorySender::Nudge(const std::string& outboxPath) {
   Wake(outboxPath, [](State& state) { state.nudged = true; });
 }
 
+void HistorySender::Live(std::string body, const std::string& outboxPath) {
+  Wake(outboxPath, [&](State& state) {
+    state.live = std::move(body);
+    state.nudged = true;
+  });
+}
+
+void HistorySender::Resume(const std::string& outboxPath) {
+  Wake(outboxPath, [](State& state) { state.resumed = true; });
+}
+
 void HistorySender::SendFailedAgain() {
   Wake("", [](State& state) { state.retryFailed = true; });
 }
@@ -113,9 +127,14 @@ HistoryStatus HistorySender::Status() const {
 }
 
 bool HistorySender::Stop(std::chrono::milliseconds limit) {
-  std::unique_lock<HandOffMutex> hold(state_->lock);
-  state_->stopping = true;
+  {
+    const std::lock_guard<HandOffMutex> hold(state_->lock);
+    state_->stopping = true;
+  }
   state_->changed.notify_one();
+  // Outside the lock: the destination's own lock may be held by the thread it wakes.
+  state_->destination->Cancel();
+  std::unique_lock<HandOffMutex> hold(state_->lock);
   if (state_->started && !state_->ended.wait_for(hold, limit, [&] { return state_->done; })) return false;
   // Ended: a later hand-over (the player's Init again) starts a new thread.
   state_->stopping = state_->started = state_->done = false;
@@ -132,6 +151,7 @@ void HistorySender::Run(const std::shared_ptr<State>& shared) noexcept {
   std::chrono::milliseconds backoff{0};
   Clock::time_point retryAt{}, idleAt{};
   bool connected = false;
+  bool halted = false;
 
   // Opens the outbox the setting names; one that cannot be made keeps the entries in memory for
   // the session, so that nothing stops the sending.
@@ -158,15 +178,17 @@ void HistorySender::Run(const std::shared_ptr<State>& shared) noexcept {
 
   std::unique_lock<HandOffMutex> hold(state.lock);
   for (;;) {
-    const bool waiting = outbox && outbox->Counts().waiting > 0;
+    const bool waiting = outbox && outbox->Counts().waiting > 0 && !halted;
     const auto due = [&] {
       return !state.handed.empty() || state.stopping || state.nudged || state.retryFailed ||
-             state.discardFailed;
+             state.discardFailed || state.resumed;
     };
     if (!due()) {
-      // Sleeps until the back-off or the idle time runs out, whichever is first.
+      // Sleeps until the back-off, the rate limit or the idle time runs out, whichever is first.
       Clock::time_point until = Clock::time_point::max();
-      if (waiting && backoff.count() > 0) until = retryAt;
+      const Clock::time_point notBefore = destination.NotBefore();
+      if (waiting) until = std::max(backoff.count() > 0 ? retryAt : Clock::time_point::min(), notBefore);
+      if (state.live && !halted) until = std::min(until, notBefore);
       if (connected) until = std::min(until, idleAt);
       if (until == Clock::time_point::max())
         state.changed.wait(hold, due);
@@ -176,12 +198,17 @@ void HistorySender::Run(const std::shared_ptr<State>& shared) noexcept {
     std::vector<std::string> handed = std::exchange(state.handed, {});
     const bool stopping = state.stopping, retryFailed = std::exchange(state.retryFailed, false),
                discardFailed = std::exchange(state.discardFailed, false);
-    // A new track or a save tries at once, whatever the back-off said.
+    std::optional<std::string> live = std::exchange(state.live, std::nullopt);
+    // A new track or a save tries at once, whatever the back-off said; only a save ends a halt.
     if (std::exchange(state.nudged, false) || !handed.empty()) backoff = {};
+    if (std::exchange(state.resumed, false)) {
+      halted = false;
+      backoff = {};
+    }
     const std::string path = state.path;
     hold.unlock();
 
-    bool sendNow = false;
+    bool sendNow = false, sentLive = false;
     try {
       open(path);
       if (outbox->Store(handed, std::time(nullptr)) < handed.size())
@@ -189,39 +216,71 @@ void HistorySender::Run(const std::shared_ptr<State>& shared) noexcept {
                   " new entries came while the queue was full; those that did not fit are lost");
       if (retryFailed && outbox->RetryFailed() > 0) backoff = {};
       if (discardFailed) outbox->DiscardFailed();
-      sendNow =
-          !stopping && outbox->Counts().waiting > 0 && (backoff.count() == 0 || Clock::now() >= retryAt);
+      const bool paced = Clock::now() < destination.NotBefore();
+      if (live && !stopping && !halted) {
+        if (paced) {
+          // Kept for when the rate limit allows, unless a newer one comes first.
+          hold.lock();
+          if (!state.live) state.live = std::move(live);
+          hold.unlock();
+        } else {
+          sentLive = true;
+          destination.SendLive(*live);
+          connected = true;
+          idleAt = Clock::now() + options.idle;
+        }
+      }
+      sendNow = !sentLive && !paced && !stopping && !halted && outbox->Counts().waiting > 0 &&
+                (backoff.count() == 0 || Clock::now() >= retryAt);
       if (sendNow) {
-        // One entry a turn, so that what is handed over meanwhile is stored without waiting for
+        // One request a turn, so that what is handed over meanwhile is stored without waiting for
         // the whole backlog to go.
-        const std::vector<OutboxEntry> oldest = outbox->Oldest(1);
-        const HistoryDestination::Result result = destination.Send(oldest.front());
+        const std::vector<OutboxEntry> oldest =
+            outbox->Oldest(std::max<std::size_t>(1, destination.BatchSize()));
+        const std::vector<HistoryDestination::Result> results = destination.SendBatch(oldest);
         connected = true;
         idleAt = Clock::now() + options.idle;
-        switch (result.outcome) {
-          case HistoryDestination::Outcome::Sent:
-            outbox->Remove(oldest.front().id);
-            backoff = {};
-            hold.lock();
-            state.status.lastError.clear();
-            hold.unlock();
-            break;
-          case HistoryDestination::Outcome::Refused:
-            outbox->MoveToFailed(oldest.front().id, result.error);
-            break;
-          case HistoryDestination::Outcome::Retry: {
-            backoff = backoff.count() == 0 ? options.firstRetry : std::min(backoff * 2, options.lastRetry);
-            retryAt = Clock::now() + backoff;
-            const auto waitingNow = outbox->Counts().waiting;
-            state.Log("Outbox: " + options.queue + ": " + std::to_string(waitingNow) +
-                      (waitingNow == 1 ? " entry waits" : " entries wait") + "; trying again in " +
-                      std::to_string((backoff.count() + 999) / 1000) + " s or at the next track (" +
-                      result.error + ")");
-            hold.lock();
-            state.status.lastError = result.error;
-            hold.unlock();
-            break;
+        for (std::size_t i = 0; i < results.size() && i < oldest.size(); ++i) {
+          const HistoryDestination::Result& result = results[i];
+          const bool more = result.outcome == HistoryDestination::Outcome::Sent ||
+                            result.outcome == HistoryDestination::Outcome::Refused;
+          switch (result.outcome) {
+            case HistoryDestination::Outcome::Sent:
+              outbox->Remove(oldest[i].id);
+              backoff = {};
+              hold.lock();
+              state.status.lastError.clear();
+              hold.unlock();
+              break;
+            case HistoryDestination::Outcome::Refused:
+              outbox->MoveToFailed(oldest[i].id, result.error);
+              break;
+            case HistoryDestination::Outcome::Halt: {
+              halted = true;
+              const auto waitingNow = outbox->Counts().waiting;
+              state.Log("Outbox: " + options.queue + ": " + std::to_string(waitingNow) +
+                        (waitingNow == 1 ? " entry waits" : " entries wait") +
+                        "; nothing is sent until the settings are saved (" + result.error + ")");
+              hold.lock();
+              state.status.lastError = result.error;
+              hold.unlock();
+              break;
+            }
+            case HistoryDestination::Outcome::Retry: {
+              backoff = backoff.count() == 0 ? options.firstRetry : std::min(backoff * 2, options.lastRetry);
+              retryAt = Clock::now() + backoff;
+              const auto waitingNow = outbox->Counts().waiting;
+              state.Log("Outbox: " + options.queue + ": " + std::to_string(waitingNow) +
+                        (waitingNow == 1 ? " entry waits" : " entries wait") + "; trying again in " +
+                        std::to_string((backoff.count() + 999) / 1000) + " s or at the next track (" +
+                        result.error + ")");
+              hold.lock();
+              state.status.lastError = result.error;
+              hold.unlock();
+              break;
+            }
           }
+          if (!more) break;
         }
       }
     } catch (const OutboxError& error) {
@@ -246,9 +305,11 @@ void HistorySender::Run(const std::shared_ptr<State>& shared) noexcept {
       state.status.waiting = counts.waiting + static_cast<std::int64_t>(state.handed.size());
       state.status.failed = counts.failed;
     }
+    state.status.halted = halted;
     if (stopping && state.handed.empty()) break;
     // More to send: no wait before the next turn.
-    if (sendNow && outbox && outbox->Counts().waiting > 0 && backoff.count() == 0) state.nudged = true;
+    if ((sendNow || sentLive) && !halted && outbox && outbox->Counts().waiting > 0 && backoff.count() == 0)
+      state.nudged = true;
   }
   hold.unlock();
   try {

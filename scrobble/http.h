@@ -1,0 +1,36 @@
+#pragma once
+// The one HTTP exchange the scrobbling services need, behind a seam: WinHTTP in the DLL, a test
+// double natively, so the queue, the rules and the signing are tested without a network.
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct HttpRequest {
+  std::string url;  // absolute, http:// or https://
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string contentType;
+  std::string body;  // always POSTed
+};
+
+struct HttpResponse {
+  int status = 0;  // 0: no answer (time-out, refused or lost connection, cancelled)
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;
+  std::string error;  // why there was no answer
+
+  const std::string* Header(const std::string& lowerName) const {
+    const auto found = headers.find(lowerName);
+    return found == headers.end() ? nullptr : &found->second;
+  }
+};
+
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  // Blocks on the sender's thread, at most the client's time-outs.
+  virtual HttpResponse Post(const HttpRequest& request) = 0;
+  // From any thread: the request in flight, if any, ends at once with no answer.
+  virtual void Cancel() = 0;
+};
+
