@@ -50,10 +50,11 @@ cp "$build/windows-libs/libmysql.dll" "$stage/libmysql.dll"
 crlf() { sed 's/\r*$/\r/' "$1" >"$docs/$2"; }
 crlf docs/user-guide.md guide.txt
 crlf LICENSE LICENSE.txt
-src=$repo/build/windows-libs/src
-crlf "$src/libssh2/COPYING" libssh2.txt
-crlf "$src/mbedtls/LICENSE" mbedtls.txt
-crlf "$src/libmariadb/COPYING.LIB" mariadb-connector-c.txt
+# The outside libraries' licences, as their build kept them beside each DLL.
+libs=$build/windows-libs
+crlf "$libs/libssh2.txt" libssh2.txt
+crlf "$libs/openssl.txt" openssl.txt
+crlf "$libs/mariadb-connector-c.txt" mariadb-connector-c.txt
 crlf /usr/share/doc/mingw-w64-common/copyright mingw-w64.txt
 # nlohmann/json is compiled into gen_skorrel.dll (MIT, "Expat" in Debian's words).
 crlf /usr/share/doc/nlohmann-json3-dev/copyright nlohmann-json.txt
@@ -75,7 +76,7 @@ EOF
 # source package they apply to.
 cp scripts/libmariadb.patch "$docs/mariadb-connector-c.patch"
 cp scripts/build-windows-libs.sh "$docs/build-windows-libs.sh"
-origin=$(scripts/build-windows-libs.sh --mariadb-origin)
+origin=$(cat "$libs/libmysql.origin")
 crlf /dev/stdin mariadb-connector-c-source.txt <<EOF
 libmysql.dll is MariaDB Connector/C, licensed under the GNU Lesser General Public License 2.1
 (mariadb-connector-c.txt). It is built from the libmariadb/ folder of Debian's source package

@@ -25,7 +25,7 @@ Plugins/Skorrel/libssh2.txt
 Plugins/Skorrel/mariadb-connector-c-source.txt
 Plugins/Skorrel/mariadb-connector-c.patch
 Plugins/Skorrel/mariadb-connector-c.txt
-Plugins/Skorrel/mbedtls.txt
+Plugins/Skorrel/openssl.txt
 Plugins/Skorrel/mingw-w64.txt
 Plugins/Skorrel/nlohmann-json.txt
 Plugins/Skorrel/sqlite.txt
@@ -69,8 +69,8 @@ where=$(i686-w64-mingw32-addr2line -e "$plugins/gen_skorrel.dll" "$entry")
 
 # The licence check stops a release whose DLL lacks one of its licence texts.
 "$repo/scripts/check-licences.sh" "$tmp/zip" 2>/dev/null || fail "the released files fail the licence check"
-rm "$plugins/Skorrel/mbedtls.txt"
-if "$repo/scripts/check-licences.sh" "$tmp/zip" 2>/dev/null; then fail "a missing mbedtls.txt passes the licence check"; fi
+rm "$plugins/Skorrel/openssl.txt"
+if "$repo/scripts/check-licences.sh" "$tmp/zip" 2>/dev/null; then fail "a missing openssl.txt passes the licence check"; fi
 
 [ $status = 0 ] && echo "release $version: checksums, zip contents, DLL imports and exports, version, debug link, licences: ok"
 exit $status
