@@ -27,11 +27,13 @@ port=$(scripts/demo-mysql.sh start "$database")
 echo "listening on 127.0.0.1:$port"
 
 echo "== Starting a local sshd for the plug-in's SSH tunnel"
-ssh_port=$(as_root scripts/demo-sshd.sh start "$records/sshd")
+# Only an Ed25519 host key, and an Ed25519 key in OpenSSH's format to log in: what a current
+# OpenSSH server and a plain "ssh-keygen" make.
+ssh_port=$(as_root env SKORREL_SSHD_HOSTKEY_TYPE=ed25519 scripts/demo-sshd.sh start "$records/sshd")
 { read -r ssh_user; read -r _; } < <(scripts/demo-sshd.sh login)
-echo "listening on 127.0.0.1:$ssh_port, host key $(as_root scripts/demo-sshd.sh hostkey "$records/sshd")"
+echo "listening on 127.0.0.1:$ssh_port, host key ED25519 $(as_root scripts/demo-sshd.sh hostkey "$records/sshd")"
 # The plug-in logs in with a key file; SSH Password is then its passphrase.
-ssh_key=$(as_root scripts/demo-sshd.sh keys "$records/sshd")/ecdsa_pem_locked
+ssh_key=$(as_root scripts/demo-sshd.sh keys "$records/sshd")/ed25519_locked
 echo "logging in with the key file $ssh_key (passphrase \"key pass\"); the host key is pinned at the first connection"
 
 # The plug-in's listener takes the client library's connections on this port and relays each

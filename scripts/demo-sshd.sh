@@ -4,11 +4,12 @@
 #   demo-sshd.sh start DIR     make the test user, a host key and a config in DIR, start sshd on a
 #                              free port on 127.0.0.1 with password login and TCP forwarding, and
 #                              print the port
-#                              (SKORREL_SSHD_LOGLEVEL sets its LogLevel, VERBOSE by default)
+#                              (SKORREL_SSHD_LOGLEVEL sets its LogLevel, VERBOSE by default;
+#                              SKORREL_SSHD_HOSTKEY_TYPE its one host key's type, ecdsa by default)
 #   demo-sshd.sh login         print the test user's name and password, one a line
 #   demo-sshd.sh hostkey DIR   print the host key's fingerprint as ssh-keygen -l shows it
 #   demo-sshd.sh keys DIR      make client keys of every kind in DIR/keys, let each log in, and
-#                              print the folder (the demo uses DIR/keys/ecdsa_pem)
+#                              print the folder (the demo uses DIR/keys/ed25519_locked)
 #   demo-sshd.sh stop DIR      stop sshd and every session process it started
 set -euo pipefail
 
@@ -44,8 +45,9 @@ start() {
   # sshd's privilege separation needs this folder.
   mkdir -p /run/sshd "$dir"
   chmod 755 /run/sshd "$dir"
-  # ECDSA: the Windows libssh2.dll, built on mbedTLS, knows no ed25519 host keys.
-  [ -f "$dir/host_ecdsa" ] || ssh-keygen -q -t ecdsa -b 256 -N '' -f "$dir/host_ecdsa"
+  # One host key, of the type SKORREL_SSHD_HOSTKEY_TYPE names (ECDSA by default), so that the key
+  # the client meets is the one a test pins.
+  [ -f "$dir/host_key" ] || ssh-keygen -q -t "${SKORREL_SSHD_HOSTKEY_TYPE:-ecdsa}" -N '' -f "$dir/host_key"
 
   # The port was free a moment ago; should another program take it first, sshd dies and another
   # port is tried.
@@ -55,7 +57,7 @@ start() {
     cat >"$dir/sshd_config" <<EOF
 Port $port
 ListenAddress 127.0.0.1
-HostKey $dir/host_ecdsa
+HostKey $dir/host_key
 PidFile $dir/sshd.pid
 UsePAM no
 PasswordAuthentication yes
@@ -115,10 +117,10 @@ stop() {
   rm -f "$dir/server.pid"
 }
 
-hostkey() { ssh-keygen -l -E sha256 -f "$dir/host_ecdsa.pub" | cut -d' ' -f2; }
+hostkey() { ssh-keygen -l -E sha256 -f "$dir/host_key.pub" | cut -d' ' -f2; }
 
 # One key of each kind and format users bring, plain and with the passphrase "key pass"; every
-# one may log in, so what fails is the client's reading of it. ecdsa_nopub lacks its .pub file.
+# one may log in, so what fails is the client's reading of it. The _nopub keys lack their .pub file.
 keys() {
   local keys=$dir/keys
   mkdir -p "$keys"
@@ -134,9 +136,12 @@ keys() {
   make_key rsa_pem rsa PEM ''
   make_key rsa_pem_locked rsa PEM 'key pass'
   make_key rsa_openssh rsa RFC4716 ''
+  make_key rsa_openssh_locked rsa RFC4716 'key pass'
   make_key ed25519 ed25519 RFC4716 ''
+  make_key ed25519_locked ed25519 RFC4716 'key pass'
   make_key ecdsa_nopub ecdsa PEM ''
-  rm -f "$keys/ecdsa_nopub.pub"
+  make_key ed25519_nopub ed25519 RFC4716 'key pass'
+  rm -f "$keys/ecdsa_nopub.pub" "$keys/ed25519_nopub.pub"
   chmod 644 "$keys"/*
   echo "$keys"
 }

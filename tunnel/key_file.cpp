@@ -6,9 +6,10 @@ namespace {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-constexpr const char* kConvert =
-    "convert an RSA key with \"ssh-keygen -p -m PEM -f <key>\", or make a new key with \"ssh-keygen -t "
-    "ecdsa\"";
+constexpr const char* kNewKey = "make a new key with \"ssh-keygen\" (Ed25519 by default)";
+// What an OpenSSH-format key this library reads none of is: the types it has no code for.
+constexpr const char* kUnusable =
+    " is of a type this libssh2 cannot use (DSA, or a security key's ecdsa-sk or ed25519-sk): ";
 
 }  // namespace
 
@@ -38,13 +39,14 @@ std::string KeyFileAdvice(KeyFileKind kind, bool passphraseGiven) {
       return passphraseGiven ? "the passphrase in SSH Password is wrong"
                              : "the key is encrypted: put its passphrase into SSH Password";
     case KeyFileKind::OpenSsh:
-      return std::string(passphraseGiven ? "the passphrase in SSH Password is wrong, or the key"
-                                         : "the key is encrypted, or it") +
-             " is of a type this libssh2 cannot read in OpenSSH's format (RSA, Ed25519): " + kConvert;
+      return std::string(passphraseGiven
+                             ? "the passphrase in SSH Password is wrong, or the key"
+                             : "the key is encrypted (put its passphrase into SSH Password), or it") +
+             kUnusable + kNewKey;
     case KeyFileKind::Putty:
       return "it is a PuTTY key: export it from PuTTYgen with Conversions, Export OpenSSH key";
     case KeyFileKind::Unknown:
       break;
   }
-  return std::string("it is not a private key file this libssh2 can read: ") + kConvert;
+  return std::string("it is not a private key file this libssh2 can read: ") + kNewKey;
 }

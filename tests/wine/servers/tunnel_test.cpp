@@ -13,6 +13,7 @@
 #include "full_accept_queue.h"
 #include "runtime/handles_win32.h"
 #include "tunnel/blcksock.h"
+#include "tunnel/cipher_order.h"
 #include "wine/servers/server_sql.h"
 #include "wine/wine_support.h"
 
@@ -32,6 +33,10 @@ struct Servers {
   std::string sshHostKey = Environment("SKORREL_SSHD_HOSTKEY");
   std::string sshKeys = WindowsPath(Environment("SKORREL_SSHD_KEYS"));
   std::string sshLog = WindowsPath(Environment("SKORREL_SSHD_LOG"));
+  // A second sshd with only an Ed25519 host key.
+  std::string ed25519Port = Environment("SKORREL_SSHD_ED25519_PORT");
+  std::string ed25519HostKey = Environment("SKORREL_SSHD_ED25519_HOSTKEY");
+  std::string ed25519Log = WindowsPath(Environment("SKORREL_SSHD_ED25519_LOG"));
   std::string mariadbPort = Environment("SKORREL_MARIADB_PORT");
   bool Named() const { return !sshPort.empty() && !sshUser.empty() && !mariadbPort.empty(); }
 };
@@ -150,10 +155,46 @@ class TunnelInPlayer : public ::testing::Test {
   }
 
   // sshd's log from the given length on.
-  std::string SshdLogFrom(std::size_t from) const {
+  std::string SshdLogFrom(std::size_t from) const { return LogFrom(servers.sshLog, from); }
+  static std::string LogFrom(const std::string& log, std::size_t from) {
     std::string text;
-    for (const std::string& line : ReadLines(servers.sshLog)) text += line + "\n";
+    for (const std::string& line : ReadLines(log)) text += line + "\n";
     return from < text.size() ? text.substr(from) : "";
+  }
+
+  // The first connection to the sshd on port pins its key ("TYPE SHA256:..."); one that meets
+  // another key of that type is refused before anything of the user's is sent; Forget pins again.
+  void PinsTheFirstKeyAndRefusesAnother(const std::string& port, const std::string& key,
+                                        const std::string& log) {
+    PutLibSSH2BesidePlugin();
+    SetString("SSH Server", "127.0.0.1:" + port);
+    SetString("MySQL Server", "127.0.0.1:" + port);
+    StartPlayer("");
+    ASSERT_TRUE(RelayReachesSshd());
+    EXPECT_EQ(ReadValue("SSH Host Key").data, key + '\0');
+    EXPECT_TRUE(Contains(Logged(), "TSSLLibSSH2.Connect - pinned the SSH server's host key " + key +
+                                       ": later connections must offer the same key"));
+
+    // What a server answering with another key of the same type meets: the pin differs.
+    const std::string other = key.substr(0, key.find(' ')) + " SHA256:" + std::string(43, 'A');
+    SetString("SSH Host Key", other);
+    const std::size_t logged = LogFrom(log, 0).size();
+    EXPECT_FALSE(RelayReachesSshd());
+    EXPECT_TRUE(WaitForLog(
+        "TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + key + ", but " + other +
+        " is pinned, so nothing was sent. Someone may be listening in between; if the server's "
+        "key really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab "
+        "and save"));
+    EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
+    const std::string since = LogFrom(log, logged);
+    for (const char* attempt : {"Accepted ", "Failed ", "Postponed "})
+      EXPECT_EQ(since.find(attempt), std::string::npos) << since;
+    EXPECT_EQ(ReadValue("SSH Host Key").data, other + '\0');
+
+    SetString("SSH Host Key", "");
+    EXPECT_TRUE(RelayReachesSshd());
+    EXPECT_EQ(ReadValue("SSH Host Key").data, key + '\0');
+    ExpectCleanQuit();
   }
 
   // The plug-in's log lines so far, without their "[gen_skorrel] " prefix.
@@ -205,6 +246,12 @@ TEST_F(TunnelInPlayer, APublishedTrackArrivesAsARowThroughThePluginsOwnTunnel) {
   EXPECT_TRUE(Contains(logged, "TThreadSSHProxyListener.Execute - got connection, starting client..."));
   EXPECT_EQ(LinesStartingWith(logged, "TSSLLibSSH2.Connect - host key " + servers.sshHostKey + " (").size(),
             1u);
+  // On AES-NI the session runs on it.
+  const std::vector<std::string> cipher = LinesStartingWith(logged, "TSSLLibSSH2.Connect - cipher ");
+  ASSERT_EQ(cipher.size(), 1u);
+  EXPECT_EQ(cipher[0],
+            std::string("TSSLLibSSH2.Connect - cipher ") +
+                (ProcessorHasAesGcm() ? "aes128-gcm@openssh.com" : "chacha20-poly1305@openssh.com"));
   // The client library closed its connection, and with it the relay ended.
   EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
   ExpectCleanQuit();
@@ -236,9 +283,9 @@ TEST_F(TunnelInPlayer, FiftyTracksInARowMakeAtMostTwoSSHLoginsAndEveryRowArrives
   // The server is another process: there is nothing to wait on but its answer.
   while (GetTickCount() - start < 90000) {
     rows.clear();
-    ASSERT_TRUE(sql.Run("SELECT fulltitle FROM tolby.winamp_played WHERE fulltitle LIKE ' - Burst " + run +
-                            " %' ORDER BY id",
-                        &rows))
+    ASSERT_TRUE(sql.Run(
+        "SELECT fulltitle FROM tolby.winamp_played WHERE fulltitle LIKE ' - Burst " + run + " %' ORDER BY id",
+        &rows))
         << sql.Error();
     if (rows.size() >= expected.size()) break;
     Sleep(100);
@@ -249,7 +296,8 @@ TEST_F(TunnelInPlayer, FiftyTracksInARowMakeAtMostTwoSSHLoginsAndEveryRowArrives
   std::size_t logins = 0;
   std::istringstream lines(since);
   for (std::string line; std::getline(lines, line);)
-    if (line.rfind("Accepted ", 0) == 0 && line.find(" for " + servers.sshUser + " from ") != std::string::npos)
+    if (line.rfind("Accepted ", 0) == 0 &&
+        line.find(" for " + servers.sshUser + " from ") != std::string::npos)
       ++logins;
   EXPECT_GE(logins, 1u) << since;
   EXPECT_LE(logins, 2u) << since;
@@ -330,35 +378,13 @@ TEST_F(TunnelInPlayer, QuitIsQuickWhileARelayWaitsForAServerThatNeverAnswers) {
 }
 
 TEST_F(TunnelInPlayer, TheFirstHostKeyIsPinnedAnotherIsRefusedBeforeLoginAndForgettingPinsAgain) {
-  PutLibSSH2BesidePlugin();
-  SetString("MySQL Server", "127.0.0.1:" + servers.sshPort);
-  StartPlayer("");
-  const std::string key = "ECDSA " + servers.sshHostKey;
-  ASSERT_TRUE(RelayReachesSshd());
-  EXPECT_EQ(ReadValue("SSH Host Key").data, key + '\0');
-  EXPECT_TRUE(Contains(Logged(), "TSSLLibSSH2.Connect - pinned the SSH server's host key " + key +
-                                     ": later connections must offer the same key"));
+  PinsTheFirstKeyAndRefusesAnother(servers.sshPort, "ECDSA " + servers.sshHostKey, servers.sshLog);
+}
 
-  // What a server answering with another key meets: the pin differs from what it offers.
-  const std::string other = "ECDSA SHA256:" + std::string(43, 'A');
-  SetString("SSH Host Key", other);
-  const std::size_t logged = SshdLogFrom(0).size();
-  EXPECT_FALSE(RelayReachesSshd());
-  EXPECT_TRUE(WaitForLog(
-      "TSSLLibSSH2.Connect - refused: the SSH server offered the host key " + key + ", but " + other +
-      " is pinned, so nothing was sent. Someone may be listening in between; if the server's "
-      "key really changed (compare ssh-keygen -l on the server), press Forget on the SSH tab "
-      "and save"));
-  EXPECT_TRUE(WaitForLog("TThreadSSHProxyClient.Execute - finished"));
-  const std::string since = SshdLogFrom(logged);
-  for (const char* attempt : {"Accepted ", "Failed ", "Postponed "})
-    EXPECT_EQ(since.find(attempt), std::string::npos) << since;
-  EXPECT_EQ(ReadValue("SSH Host Key").data, other + '\0');
-
-  SetString("SSH Host Key", "");
-  EXPECT_TRUE(RelayReachesSshd());
-  EXPECT_EQ(ReadValue("SSH Host Key").data, key + '\0');
-  ExpectCleanQuit();
+// What a current OpenSSH server may offer alone.
+TEST_F(TunnelInPlayer, AnEd25519HostKeyIsPinnedAndAnotherRefused) {
+  PinsTheFirstKeyAndRefusesAnother(servers.ed25519Port, "ED25519 " + servers.ed25519HostKey,
+                                   servers.ed25519Log);
 }
 
 // Each kind of key file a user may bring, through the shipped libssh2.dll: which log in, and what
@@ -377,12 +403,16 @@ TEST_F(TunnelInPlayer, KeyFilesLogInOrSayWhatToDo) {
       {"ecdsa_openssh_locked", "key pass", nullptr},
       {"rsa_pem", "", nullptr},
       {"rsa_pem_locked", "key pass", nullptr},
+      {"rsa_openssh", "", nullptr},
+      {"rsa_openssh_locked", "key pass", nullptr},
+      {"ed25519", "", nullptr},
+      {"ed25519_locked", "key pass", nullptr},
+      {"ecdsa_nopub", "", nullptr},
+      {"ed25519_nopub", "key pass", nullptr},
       {"ecdsa_pem_locked", "wrong", "the passphrase in SSH Password is wrong"},
-      {"rsa_openssh", "",
-       "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
-      {"ed25519", "",
-       "the key is encrypted, or it is of a type this libssh2 cannot read in OpenSSH's format"},
-      {"ecdsa_nopub", "", "is missing, and this libssh2 may need it"},
+      {"ed25519_locked", "", "the key is encrypted (put its passphrase into SSH Password)"},
+      {"ed25519_locked", "wrong", "the passphrase in SSH Password is wrong, or the key is of a type"},
+      {"ed25519.pub", "", "it is not a private key file this libssh2 can read"},
       {"no_such_key", "", "the file cannot be opened; check the path in SSH Key File"},
   };
   std::size_t runs = 0;
