@@ -186,6 +186,9 @@ build_openssl() {
   local tree=$work/openssl target=mingw64
   [ "$arch" = i686 ] && target=mingw
   unpack "$1" "$tree"
+  # Debian's pic patch makes the 32-bit x86 assembly position-independent the way ELF does it,
+  # which COFF cannot represent; Windows relocates a DLL instead.
+  run "unpatching openssl's pic" patch -R -d "$tree" -p1 -i debian/patches/pic.patch
   (cd "$tree" && run "configuring openssl" ./Configure "$target" --cross-compile-prefix="$triple-" CC=gcc-posix \
     no-shared no-module no-dso no-engine no-autoload-config no-legacy no-tests no-apps no-docs \
     no-ssl no-tls no-dtls no-quic no-psk no-srtp no-ssl-trace no-comp no-http no-sock no-dgram no-ocsp no-cms \
@@ -273,4 +276,7 @@ for lib in "${libs[@]}"; do
   for file in "$entry"/*; do
     cmp -s "$file" "$outdir/${file##*/}" || cp "$file" "$outdir/"
   done
+  # Builds of this library that no run has used for a month (older sources, an older script) go.
+  touch "$entry"
+  find "$cache" -mindepth 1 -maxdepth 1 -name "$lib-$arch-*" ! -path "$entry" -mtime +30 -exec rm -rf {} +
 done
