@@ -67,6 +67,7 @@ void TrackDispatch::OnTrackNotice(LParam lParam) {
   if (settings_.IgnoreExts && IsIgnoredFile(track.FileName, settings_.IgnoreExtList)) {
     ClearNowPlaying();
     HideTrack();
+    EndPlay();
     return;
   }
   if (settings_.MSNActive)
@@ -76,17 +77,24 @@ void TrackDispatch::OnTrackNotice(LParam lParam) {
   ShowTrack(track);
   if (settings_.mIRCActive) RunLogged("Dispatch", "mIRC", [&] { publishers_.SendMircCommand(track); });
   if (settings_.MySQLActive) RunLogged("Dispatch", "MySQL", [&] { publishers_.StartDatabaseUpdate(track); });
+  RunLogged("Dispatch", "scrobbling", [&] { publishers_.StartPlay(track, lastFileTick_); });
+}
+
+void TrackDispatch::EndPlay() {
+  RunLogged("Dispatch", "scrobbling", [&] { publishers_.EndPlay(tick_()); });
 }
 
 void TrackDispatch::OnMainMessage(unsigned msg, WParam wParam) {
   if (msg == kWmCommand && wParam == kPauseCommand) {
     if (paused_) {
       paused_ = false;
+      RunLogged("Dispatch", "scrobbling", [&] { publishers_.ResumePlay(tick_()); });
       SetNowPlaying(lastMSNTrack_);
       // A pause pressed twice while stopped resumes nothing: the file and Discord stay clear.
       if (!lastShownTrack_.FileName.empty() && player_.IsPlaying()) ShowTrack(lastShownTrack_);
     } else {
       paused_ = true;
+      RunLogged("Dispatch", "scrobbling", [&] { publishers_.PausePlay(tick_()); });
       ClearNowPlaying();
       HideTrack();
     }
@@ -94,8 +102,10 @@ void TrackDispatch::OnMainMessage(unsigned msg, WParam wParam) {
     paused_ = false;
     ClearNowPlaying();
     HideTrack();
+    EndPlay();
   } else if (msg == kEndOfFileMessage) {
     if (settings_.MSNClear) ClearNowPlaying();
     HideTrack();
+    EndPlay();
   }
 }

@@ -44,6 +44,7 @@ class TrackDispatch {
   void ClearNowPlaying();
   void ShowTrack(const TTrackMetaData& track);
   void HideTrack();
+  void EndPlay();
 
   const PluginSettings& settings_;
   PlayerRequests& player_;

@@ -16,8 +16,9 @@ constexpr PlayerWindow kWindows[] = {PlayerWindow::Playlist, PlayerWindow::Main}
 
 int Index(PlayerWindow which) { return which == PlayerWindow::Main ? 0 : 1; }
 
-// How long the quit waits, after the tunnel, for the now-playing file's writer, Discord's worker
-// and the database's sender together; they were asked to end before the tunnel, so this is spare.
+// How long the quit waits, after the tunnel, for the now-playing file's writer, Discord's worker,
+// the database's and the scrobbling services' senders together; they were asked to end before the
+// tunnel, so this is spare.
 constexpr std::chrono::milliseconds kWorkersQuitWait{250};
 
 }  // namespace
@@ -25,7 +26,7 @@ constexpr std::chrono::milliseconds kWorkersQuitWait{250};
 Module::Module(ModulePlatform& platform)
     : platform_(platform),
       publishers_(settings_, platform.Player(), platform.Messenger(), platform.Mirc(), platform.Disk(),
-                  platform.Discord()),
+                  platform.Discord(), [&platform] { return platform.MakeHttpClient(); }),
       dispatch_(settings_, platform.Player(), publishers_, [&platform] { return platform.TickCount(); }),
       hostKeys_(std::make_shared<HostKeyStore>(platform.Registry())) {}
 
@@ -56,6 +57,7 @@ int Module::Init(HostWindow parent) {
     if (settings_.SSHActive) StartListener();
     // What the last session left in the outbox goes now, not at the first track.
     publishers_.ResumeDatabase();
+    publishers_.ResumeScrobbling();
     running_ = true;
     HookWindow(PlayerWindow::Main, parent);
     if (!hooked_[Index(PlayerWindow::Playlist)])
@@ -95,11 +97,14 @@ void Module::Quit() {
        [&] { SaveSettings(platform_.Registry(), settings_, [&] { publishers_.ClearMsnLine(); }); });
   step("clearing MSN", [&] { publishers_.ClearMsnLine(); });
   step("clearing the now-playing file and Discord", [&] { publishers_.HideTrack(); });
+  // A track played long enough counts, as a stop would count it.
+  step("ending the play", [&] { publishers_.EndPlay(platform_.TickCount()); });
   // Asked now, so that they end while the tunnel does; each worker first finishes the clear just
   // handed over, and the sender stores what it was handed.
   step("asking the workers to end", [&] {
     publishers_.EndWorkers({});
     publishers_.EndDatabase({});
+    publishers_.EndScrobbling({});
   });
   step("stopping the listener", [&] { StopListener(); });
   // While the log client still takes their last lines. Their end unblocks a statement in flight
@@ -119,6 +124,12 @@ void Module::Quit() {
       LogDebug(
           "Plugin.Quit: a statement is still on its way to the database server; it stays in the outbox and "
           "is sent again at the next start");
+    const auto rest =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (!publishers_.EndScrobbling(std::max(rest, std::chrono::milliseconds(0))))
+      LogDebug(
+          "Plugin.Quit: a request to ListenBrainz or Last.fm was still on its way; its plays stay in the "
+          "outbox and are sent again at the next start");
   });
   step("checking the hooks", [&] {
     // Said while the log client still exists.
@@ -180,8 +191,10 @@ void Module::SaveEdited(const PluginSettings& edited) {
     LogDebug("Config: SSH set to inactive but was previously active - terminating listener thread...");
     StopListener();
   }
-  // A corrected password or server is tried at once, through the listener just started.
+  // A corrected password or server is tried at once, through the listener just started; a
+  // corrected token or key ends a service's halt.
   publishers_.ResumeDatabase();
+  publishers_.ResumeScrobbling();
   LogDebug("Config: Completed.");
 }
 

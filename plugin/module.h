@@ -15,6 +15,7 @@
 #include "plugin/wa_ipc.h"
 #include "publish/mirc.h"
 #include "publish/msn.h"
+#include "scrobble/http.h"
 #include "tunnel/ssh_tunnel.h"
 
 // A started tunnel listener, owned by the module.
@@ -39,6 +40,9 @@ class ModulePlatform {
   virtual NowPlayingDisk& Disk() = 0;
   virtual DiscordPipes& Discord() = 0;
   virtual std::uint32_t TickCount() = 0;
+  // One scrobbling service's HTTP client, made as the module loads and first used on its sender's
+  // thread.
+  virtual std::shared_ptr<HttpClient> MakeHttpClient() = 0;
 
   // Creates the log client, configured from the CSDebug value; empty leaves logging off.
   virtual void StartLogClient(const std::string& csDebug) = 0;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 
+#include "diag/globals.h"
 #include "track/subtags.h"
 
 void ShellPublishers::SetMsnLine(const TTrackMetaData& track) {
@@ -27,6 +28,40 @@ void ShellPublishers::StartDatabaseUpdate(const TTrackMetaData& track) {
 
 void ShellPublishers::ResumeDatabase() {
   if (settings_.MySQLActive) database_.Resume(DatabaseTarget(), settings_.OutboxPath);
+}
+
+HistorySenderOptions ShellPublishers::LoggedSenders() {
+  HistorySenderOptions options;
+  options.log = &LogDebug;
+  return options;
+}
+
+ScrobbleTargets ShellPublishers::ScrobbleTargetsNow() const {
+  ScrobbleTargets targets;
+  targets.listenBrainzActive = settings_.ListenBrainzActive;
+  targets.listenBrainz = {settings_.ListenBrainzToken, settings_.ListenBrainzAPI};
+  targets.lastFmActive = settings_.LastFmActive;
+  targets.lastFm = {settings_.LastFmAPIKey, settings_.LastFmAPISecret, settings_.LastFmSessionKey,
+                    settings_.LastFmAPI};
+  targets.outboxPath = settings_.OutboxPath;
+  return targets;
+}
+
+void ShellPublishers::StartPlay(const TTrackMetaData& track, std::uint32_t now) {
+  const ScrobbleTargets targets = ScrobbleTargetsNow();
+  Listen listen;
+  if (targets.listenBrainzActive || targets.lastFmActive) {
+    TagMemo tags(player_);
+    listen.artist = tags.Tag(track.FileName, "artist");
+    listen.track = tags.Tag(track.FileName, "title");
+    listen.album = tags.Tag(track.FileName, "album");
+    // The player answers at once, on this thread; -1 while it does not know.
+    listen.lengthS = std::max<long long>(player_.GetOutputTime(1), 0);
+    listen.listenedAt = track.ListenedAt;
+    listen.playId = track.PlayId;
+  }
+  // Called either way: the track before ends, whichever services are on now.
+  scrobbler_.Start(listen, now, targets);
 }
 
 DiscordActivity ShellPublishers::Activity(TagSource& tags, const TTrackMetaData& track) {

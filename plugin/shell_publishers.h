@@ -10,17 +10,20 @@
 #include "publish/mirc.h"
 #include "publish/msn.h"
 #include "publish/nowplaying_file.h"
+#include "scrobble/scrobbler.h"
 
 class ShellPublishers final : public Publishers {
  public:
   ShellPublishers(const PluginSettings& settings, PlayerRequests& player, MessengerLink& messenger,
-                  MircLink& mirc, NowPlayingDisk& disk, DiscordPipes& discord)
+                  MircLink& mirc, NowPlayingDisk& disk, DiscordPipes& discord,
+                  const Scrobbler::MakeHttp& http)
       : settings_(settings),
         player_(player),
         messenger_(messenger),
         mirc_(mirc),
         file_(disk),
-        discord_(discord) {}
+        discord_(discord),
+        scrobbler_(http, LoggedSenders()) {}
 
   void SetMsnLine(const TTrackMetaData& track) override;
   void ClearMsnLine() override;
@@ -42,8 +45,21 @@ class ShellPublishers final : public Publishers {
   // by itself, with its statement still in the outbox. False then.
   bool EndDatabase(std::chrono::milliseconds limit) { return database_.Stop(limit); }
 
+  // Reads the length with request 105 only while a service is on.
+  void StartPlay(const TTrackMetaData& track, std::uint32_t now) override;
+  void PausePlay(std::uint32_t now) override { scrobbler_.Pause(now); }
+  void ResumePlay(std::uint32_t now) override { scrobbler_.Resume(now); }
+  void EndPlay(std::uint32_t now) override { scrobbler_.End(now, ScrobbleTargetsNow()); }
+  // At start-up and after a save: a refused token is tried again and what waits is sent.
+  void ResumeScrobbling() { scrobbler_.Apply(ScrobbleTargetsNow()); }
+  Scrobbler& Scrobbling() { return scrobbler_; }
+  // Both services' senders, as EndDatabase: a request in flight is abandoned, its plays stay queued.
+  bool EndScrobbling(std::chrono::milliseconds limit) { return scrobbler_.Stop(limit); }
+
  private:
   MySQLTarget DatabaseTarget() const;
+  ScrobbleTargets ScrobbleTargetsNow() const;
+  static HistorySenderOptions LoggedSenders();
   // Discord's presence of the track now playing, from the player's position and length.
   DiscordActivity Activity(TagSource& tags, const TTrackMetaData& track);
 
@@ -54,4 +70,5 @@ class ShellPublishers final : public Publishers {
   NowPlayingFile file_;
   DiscordPresence discord_;
   MySQLPublisher database_;
+  Scrobbler scrobbler_;
 };

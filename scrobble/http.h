@@ -32,5 +32,15 @@ class HttpClient {
   virtual HttpResponse Post(const HttpRequest& request) = 0;
   // From any thread: the request in flight, if any, ends at once with no answer.
   virtual void Cancel() = 0;
+  // On the thread that posts, when it ends: lets go of what the client keeps open, so that nothing
+  // is closed later under the loader lock; the next request opens it again.
+  virtual void Release() {}
 };
 
+// Where the build has no HTTP client: every request fails as a lost connection would, so the plays
+// stay queued.
+class NoHttpClient final : public HttpClient {
+ public:
+  HttpResponse Post(const HttpRequest&) override { return {0, {}, "", "this build has no HTTP client"}; }
+  void Cancel() override {}
+};

@@ -59,14 +59,14 @@ void ParseHeaders(const std::wstring& raw, HttpResponse& response) {
 
 }  // namespace
 
-WinHttpClient::WinHttpClient() {
-  session_ = WinHttpOpen(Wide(SkorrelUserAgent()).c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session_) WinHttpSetTimeouts(session_, kConnectMs, kConnectMs, kWholeRequestMs, kWholeRequestMs);
-}
+// The session is opened by the first request, on the sender's thread: the client is made while the
+// module loads, under the loader lock, where WinHTTP must not start.
+WinHttpClient::WinHttpClient() = default;
 
-WinHttpClient::~WinHttpClient() {
-  if (session_) WinHttpCloseHandle(session_);
+WinHttpClient::~WinHttpClient() { Release(); }
+
+void WinHttpClient::Release() {
+  if (session_) WinHttpCloseHandle(std::exchange(session_, nullptr));
 }
 
 void WinHttpClient::Cancel() {
@@ -77,6 +77,11 @@ void WinHttpClient::Cancel() {
 
 HttpResponse WinHttpClient::Post(const HttpRequest& request) {
   HttpResponse response;
+  if (!session_) {
+    session_ = WinHttpOpen(Wide(SkorrelUserAgent()).c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session_) WinHttpSetTimeouts(session_, kConnectMs, kConnectMs, kWholeRequestMs, kWholeRequestMs);
+  }
   if (!session_) {
     response.error = LastError("WinHTTP cannot start");
     return response;

@@ -11,6 +11,7 @@ class WinHttpClient final : public HttpClient {
   ~WinHttpClient() override;
   HttpResponse Post(const HttpRequest& request) override;
   void Cancel() override;
+  void Release() override;
 
   // Connecting gives up after this; every send or read after kWholeRequestMs, and a request that
   // has taken that long in all is abandoned between reads.

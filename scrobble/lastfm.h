@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "scrobble/api_roots.h"
 #include "scrobble/service.h"
 
 struct LastFmTarget {
   std::string apiKey, secret, sessionKey;
-  std::string api = "https://ws.audioscrobbler.com/2.0/";
+  std::string api = kLastFmDefaultApi;
 
   bool operator==(const LastFmTarget&) const = default;
 };

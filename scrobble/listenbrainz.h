@@ -6,11 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "scrobble/api_roots.h"
 #include "scrobble/service.h"
 
 struct ListenBrainzTarget {
   std::string token;
-  std::string api = "https://api.listenbrainz.org";  // the API root, as the setting has it
+  std::string api = kListenBrainzDefaultApi;  // the API root, as the setting has it
 
   bool operator==(const ListenBrainzTarget&) const = default;
 };

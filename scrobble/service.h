@@ -51,6 +51,7 @@ class ScrobbleService : public HistoryDestination {
   std::chrono::steady_clock::time_point NotBefore() override { return pace_.Next(); }
   void Cancel() override { http_->Cancel(); }
   void Idle() override {}
+  void End() override { http_->Release(); }
 
  protected:
   // Empty when the settings cannot sign a request yet; then why, in words that say what to do.

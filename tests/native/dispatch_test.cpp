@@ -22,7 +22,15 @@ class RecordingPublishers : public Publishers {
   // The Wine tests watch these through the real file and pipe.
   void ShowTrack(const TTrackMetaData& t) override { shown.push_back(t.FileName); }
   void HideTrack() override {}
+  void StartPlay(const TTrackMetaData& t, std::uint32_t now) override { Play("start " + t.FileName, now); }
+  void PausePlay(std::uint32_t now) override { Play("pause", now); }
+  void ResumePlay(std::uint32_t now) override { Play("resume", now); }
+  void EndPlay(std::uint32_t now) override { Play("end", now); }
   std::vector<std::string> shown;  // what the file and Discord were given, apart from calls
+  std::vector<std::string> plays;  // what the play rule was told, apart from calls
+
+ private:
+  void Play(const std::string& what, std::uint32_t now) { plays.push_back(what + " " + std::to_string(now)); }
 };
 
 class Dispatch : public ::testing::Test {
@@ -228,6 +236,29 @@ TEST_F(Dispatch, ResetForgetsTheLastFileAndThePause) {
   Take();
   Notice(0);
   EXPECT_EQ(Take().size(), 2u);
+}
+
+TEST_F(Dispatch, ThePlayRuleSeesEachTrackOnceEveryPauseAndEveryEnd) {
+  settings.MSNClear = false;
+  Notice(0);
+  fakeNow = 2000;
+  Notice(0);  // a repeat: the play goes on
+  fakeNow = 5000;
+  Command(kPauseCommand);
+  fakeNow = 9000;
+  Command(kPauseCommand);
+  fakeNow = 12000;
+  dispatch.OnMainMessage(kEndOfFileMessage, 0);
+  Notice(1);
+  fakeNow = 13000;
+  Notice(2);  // ignored: the track before ends, nothing starts
+  fakeNow = 14000;
+  Notice(0);
+  fakeNow = 15000;
+  Command(kStopCommand);
+  EXPECT_EQ(publishers.plays, (Calls{"start C:\\Music\\song.mp3 1000", "pause 5000", "resume 9000",
+                                     "end 12000", "start C:\\Music\\other.mp3 12000", "end 13000",
+                                     "start C:\\Music\\song.mp3 14000", "end 15000"}));
 }
 
 class ThrowingPublishers : public RecordingPublishers {

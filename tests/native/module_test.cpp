@@ -47,6 +47,7 @@ class JournalPlatform final : public ModulePlatform {
   NowPlayingDisk& Disk() override { return disk; }
   DiscordPipes& Discord() override { return discord; }
   std::uint32_t TickCount() override { return 1000; }
+  std::shared_ptr<HttpClient> MakeHttpClient() override { return std::make_shared<NoHttpClient>(); }
 
   void StartLogClient(const std::string& csDebug) override {
     journal.push_back("log client '" + csDebug + "'");

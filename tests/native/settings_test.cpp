@@ -151,20 +151,24 @@ TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
   LoadSettings(registry, settings);
   settings.MySQLServer = "";
   SaveSettings(registry, settings, [] {});
-  const std::vector<std::string> order{"mIRC Active",      "mIRC DDE Name",
-                                       "mIRC DDE Command", "MSN Active",
-                                       "MSN Clear",        "MSN Default Format",
-                                       "MSN Format",       "Ignore Exts",
-                                       "Ignore Ext List",  "MySQL Active",
-                                       "MySQL Server",     "MySQL UserName",
-                                       "MySQL Password",   "MySQL Command",
-                                       "MySQL SSH",        "SSH Active",
-                                       "SSH Server",       "SSH UserName",
-                                       "SSH Password",     "SSH Key File",
-                                       "File Active",      "File Path",
-                                       "File Format",      "File Clear",
-                                       "Discord Active",   "Discord Application ID",
-                                       "Outbox Path"};
+  const std::vector<std::string> order{"mIRC Active",        "mIRC DDE Name",
+                                       "mIRC DDE Command",   "MSN Active",
+                                       "MSN Clear",          "MSN Default Format",
+                                       "MSN Format",         "Ignore Exts",
+                                       "Ignore Ext List",    "MySQL Active",
+                                       "MySQL Server",       "MySQL UserName",
+                                       "MySQL Password",     "MySQL Command",
+                                       "MySQL SSH",          "SSH Active",
+                                       "SSH Server",         "SSH UserName",
+                                       "SSH Password",       "SSH Key File",
+                                       "File Active",        "File Path",
+                                       "File Format",        "File Clear",
+                                       "Discord Active",     "Discord Application ID",
+                                       "Outbox Path",        "ListenBrainz Active",
+                                       "ListenBrainz Token", "ListenBrainz API",
+                                       "Last.fm Active",     "Last.fm API Key",
+                                       "Last.fm API Secret", "Last.fm Session Key",
+                                       "Last.fm API"};
   EXPECT_EQ(registry.writes, order);
   EXPECT_EQ(registry.Get("mIRC Active")->type, kRegDword);
   EXPECT_EQ(registry.Get("mIRC Active")->data, std::string("\x01\0\0\0", 4));

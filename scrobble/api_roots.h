@@ -1,0 +1,5 @@
+#pragma once
+// Where each service's API is unless a setting names another root: the settings' defaults and the
+// services' own.
+inline constexpr const char* kListenBrainzDefaultApi = "https://api.listenbrainz.org";
+inline constexpr const char* kLastFmDefaultApi = "https://ws.audioscrobbler.com/2.0/";
