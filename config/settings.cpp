@@ -85,15 +85,17 @@ void LoadSettings(SettingsRegistry& registry, PluginSettings& settings) {
         break;
       case LoadRule::Secret: {
         StoredSecret secret = ReadSettingSecret(registry, row.name, kSettingsSection);
-        if (secret.unreadable)
-          LogDebug(std::string("Config: the saved ") + row.name +
-                   " was protected for another Windows user or machine and cannot be read here; enter it "
-                   "again");
+        if (secret.unreadable) LogDebug(UnreadableSecretLine(row.name));
         settings.*row.text = std::move(secret.text);
         break;
       }
     }
   }
+}
+
+std::string UnreadableSecretLine(std::string_view name) {
+  return "Config: the saved " + std::string(name) +
+         " was protected for another Windows user or machine and cannot be read here; enter it again";
 }
 
 void ApplyDefaults(PluginSettings& settings) {
