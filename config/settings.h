@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "config/reg.h"
+#include "scrobble/api_roots.h"
 
 struct PluginSettings {
   bool mIRCActive = true;
@@ -39,6 +40,15 @@ struct PluginSettings {
   bool DiscordActive = false;
   std::string DiscordApplicationID;
   std::string OutboxPath;
+  bool ListenBrainzActive = false;
+  std::string ListenBrainzToken;
+  std::string ListenBrainzAPI;
+  bool LastFmActive = false;
+  std::string LastFmAPIKey;
+  std::string LastFmAPISecret;
+  // Shown by the dialog, written only by the sign-in.
+  std::string LastFmSessionKey;
+  std::string LastFmAPI;
 };
 
 // The dialog's controls that hold a setting, by their identifier in the window. Every one before
@@ -162,6 +172,17 @@ inline constexpr SettingRow kSettingRows[] = {
     // Stored as typed, like File Path; not in the dialog.
     {"Outbox Path", DefaultIfEmpty("%APPDATA%\\Skorrel\\outbox.sqlite3"), &PluginSettings::OutboxPath,
      kNoControl},
+    {"ListenBrainz Active", kExactlyOne, &PluginSettings::ListenBrainzActive, kNoControl},
+    {"ListenBrainz Token", kSecret, &PluginSettings::ListenBrainzToken, kNoControl},
+    // Another server that speaks ListenBrainz's API is named here.
+    {"ListenBrainz API", DefaultIfEmpty(kListenBrainzDefaultApi), &PluginSettings::ListenBrainzAPI,
+     kNoControl},
+    {"Last.fm Active", kExactlyOne, &PluginSettings::LastFmActive, kNoControl},
+    {"Last.fm API Key", kAsStored, &PluginSettings::LastFmAPIKey, kNoControl},
+    {"Last.fm API Secret", kSecret, &PluginSettings::LastFmAPISecret, kNoControl},
+    {"Last.fm Session Key", kSecret, &PluginSettings::LastFmSessionKey, kNoControl},
+    // Not in the dialog: tests and the demo point it at a stand-in.
+    {"Last.fm API", DefaultIfEmpty(kLastFmDefaultApi), &PluginSettings::LastFmAPI, kNoControl},
 };
 
 // Fills every field from section "Global", applying the defaults and load rules. Never fails; a
