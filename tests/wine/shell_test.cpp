@@ -75,11 +75,6 @@ TEST_F(Shell, QuitWritesEveryValueWithItsType) {
   const char* texts[] = {"mIRC DDE Name",   "mIRC DDE Command", "MSN Format",
                          "Ignore Ext List", "MySQL Server",     "MySQL UserName",
                          "MySQL Command",   "SSH Server",       "SSH UserName"};
-  // Secrets, empty ones too, keep the kind their protected form needs.
-  for (const char* name : {"MySQL Password", "SSH Password"}) {
-    const StoredValue v = ReadValue(name);
-    EXPECT_TRUE(v.exists && v.type == REG_BINARY) << name;
-  }
   for (const char* name : flags) {
     const StoredValue v = ReadValue(name);
     EXPECT_TRUE(v.exists && v.type == REG_DWORD && v.data.size() == 4) << name;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 
+#include "config/secret.h"
 #include "runtime/handles_win32.h"
 #include "runtime/registry_win32.h"
 #include "tunnel/blcksock.h"
@@ -196,6 +197,12 @@ void SetString(const std::string& name, const std::string& text, DWORD type) {
                  static_cast<DWORD>(text.size() + 1));
 }
 
+void SetSecret(const std::string& name, const std::string& text) {
+  const std::string blob = ProtectSecret(text).value();
+  RegSetValueExA(OpenKey().get(), name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
+                 static_cast<DWORD>(blob.size()));
+}
+
 StoredValue ReadValue(const std::string& name) {
   StoredValue value;
   HKEY raw = nullptr;
@@ -216,7 +223,7 @@ void UseOnlyTheDatabase(const TempDir& dir) {
   SetDword("MySQL Active", 1);
   SetString("MySQL Server", "127.0.0.1");
   SetString("MySQL UserName", "winamp");
-  SetString("MySQL Password", "pw");
+  SetSecret("MySQL Password", "pw");
 }
 
 std::vector<std::string> RecordLines(const std::string& path, const std::string& prefix, std::size_t count,

@@ -96,6 +96,9 @@ class Go {
 void DeleteSettings();
 void SetDword(const std::string& name, DWORD value);
 void SetString(const std::string& name, const std::string& text, DWORD type = REG_SZ);
+// A password as the plug-in saves it: protected for this user. SetString stores one as older
+// versions did.
+void SetSecret(const std::string& name, const std::string& text);
 struct StoredValue {
   bool exists = false;
   DWORD type = 0;
@@ -104,7 +107,7 @@ struct StoredValue {
 StoredValue ReadValue(const std::string& name);
 // Points the database's outbox at a file in dir, so that no test sends what another left behind.
 void UseOutboxIn(const TempDir& dir);
-// Fresh settings with only the database publisher on, as user "winamp" (password "pw") at
+// Fresh settings with only the database publisher on, as user "winamp" (password "pw", protected) at
 // 127.0.0.1, its outbox in dir: nothing of a run reaches another destination by accident.
 void UseOnlyTheDatabase(const TempDir& dir);
 

@@ -55,7 +55,7 @@ class PathsOutsideTheCodePage : public ::testing::Test {
     SetDword("SSH Active", 1);
     SetString("SSH Server", "127.0.0.1:" + sshPort);
     SetString("SSH UserName", Environment("SKORREL_SSHD_USER"));
-    SetString("SSH Password", Environment("SKORREL_SSHD_PASSWORD"));
+    SetSecret("SSH Password", Environment("SKORREL_SSHD_PASSWORD"));
     SetDword("MySQL SSH", 1);
     // The relay leads back to sshd, whose greeting shows that the session and its channel stand.
     SetString("MySQL Server", "127.0.0.1:" + sshPort);
@@ -138,7 +138,7 @@ TEST_F(PathsOutsideTheCodePage, AKeyFileInAFolderNamedInCyrillicLogsIn) {
   for (const char* file : {"ecdsa_pem_locked", "ecdsa_pem_locked.pub"})
     ASSERT_TRUE(CopyTo(keys + "\\" + file, folder + "\\" + file)) << file;
   SetWideString("SSH Key File", folder + "\\ecdsa_pem_locked");
-  SetString("SSH Password", "key pass");
+  SetSecret("SSH Password", "key pass");
   StartPlayer();
   EXPECT_TRUE(RelayReachesSshd());
   const std::vector<std::string> said = LoginComplaints();
