@@ -15,10 +15,11 @@ void TConfigForm::FormShow() {
   RefreshOutbox();
 }
 
-std::string OutboxFigures(const HistoryStatus& status) {
-  std::string text = "Outbox: " + std::to_string(status.waiting) +
-                     (status.waiting == 1 ? " statement waits, " : " statements wait, ") +
-                     std::to_string(status.failed) + " failed";
+std::string OutboxFigures(const HistoryStatus& status, const std::string& entry) {
+  std::string text = "Outbox: " + std::to_string(status.waiting) + " " + entry +
+                     (status.waiting == 1 ? " waits, " : "s wait, ") + std::to_string(status.failed) +
+                     " failed";
+  if (status.halted) text += ", stopped until saved";
   if (!status.lastError.empty()) text += "\r\nLast error: " + status.lastError;
   return text;
 }
@@ -28,6 +29,63 @@ void TConfigForm::RefreshOutbox() {
   controls_.SetText(lblMySQLOutbox, OutboxFigures(status));
   controls_.SetEnabled(btnMySQLSendAgain, status.failed > 0);
   controls_.SetEnabled(btnMySQLDiscard, status.failed > 0);
+  struct Figures {
+    ScrobbleQueue queue;
+    FormControl label, sendAgain, discard;
+  };
+  for (const Figures& f :
+       {Figures{ScrobbleQueue::ListenBrainz, lblListenBrainzOutbox, btnListenBrainzSendAgain,
+                btnListenBrainzDiscard},
+        Figures{ScrobbleQueue::LastFm, lblLastFmOutbox, btnLastFmSendAgain, btnLastFmDiscard}}) {
+    const HistoryStatus plays = editor_.ScrobbleOutbox(f.queue);
+    controls_.SetText(f.label, OutboxFigures(plays, "play"));
+    controls_.SetEnabled(f.sendAgain, plays.failed > 0);
+    controls_.SetEnabled(f.discard, plays.failed > 0);
+  }
+}
+
+LastFmTarget TConfigForm::TypedLastFm() {
+  LastFmTarget target;
+  target.apiKey = controls_.Text(txtLastFmAPIKey);
+  target.secret = controls_.Text(txtLastFmAPISecret);
+  target.api = editor_.Settings().LastFmAPI;
+  return target;
+}
+
+LastFmSignIn& TConfigForm::SignIn() {
+  if (!signIn_)
+    signIn_ = std::make_unique<LastFmSignIn>(editor_.MakeHttpClient(), [this] { controls_.WakeForSignIn(); });
+  return *signIn_;
+}
+
+void TConfigForm::btnLastFmSignInClick() {
+  const LastFmTarget target = TypedLastFm();
+  if (target.apiKey.empty() || target.secret.empty()) {
+    controls_.SetText(lblLastFmSignIn, "Enter the API key and secret first.");
+    return;
+  }
+  if (SignIn().GetToken(target)) controls_.SetText(lblLastFmSignIn, "Asking Last.fm...");
+}
+
+void TConfigForm::btnLastFmDoneClick() {
+  if (SignIn().GetSession(TypedLastFm()))
+    controls_.SetText(lblLastFmSignIn, "Asking Last.fm...");
+  else
+    controls_.SetText(lblLastFmSignIn, "Press Sign in first.");
+}
+
+void TConfigForm::SignInFinished() {
+  const std::optional<LastFmSignIn::Outcome> outcome = signIn_ ? signIn_->Take() : std::nullopt;
+  if (!outcome) return;
+  if (!outcome->error.empty()) {
+    controls_.SetText(lblLastFmSignIn, "Sign-in failed: " + outcome->error);
+  } else if (!outcome->authUrl.empty()) {
+    controls_.OpenUrl(outcome->authUrl);
+    controls_.SetText(lblLastFmSignIn, "Allow Skorrel on the page that opened, then press Done.");
+  } else {
+    controls_.SetText(txtLastFmSessionKey, outcome->sessionKey);
+    controls_.SetText(lblLastFmSignIn, "Signed in. Save Prefs keeps it.");
+  }
 }
 
 void TConfigForm::btnMySQLSendAgainClick() { editor_.SendFailedStatementsAgain(); }

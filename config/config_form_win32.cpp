@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <iterator>
 #include <map>
 #include <string>
@@ -30,6 +31,8 @@ constexpr const char* kErrorCaption = "gen_skorrel";
 // Controls that hold no setting.
 enum : int { kStatic = -1, pgSkorrel = 199, kHelpLink = 200, kMailLink };
 constexpr UINT_PTR kOutboxTimer = 1;
+// Posted by the sign-in's thread when a step has its outcome.
+constexpr UINT kSignInFinished = WM_APP + 1;
 
 enum class Kind { Label, Link, Check, Edit, ReadOnly, Password, Memo, Group, Button, Push, Tabs };
 
@@ -80,6 +83,29 @@ constexpr ControlLayout kMySqlControls[] = {
     {btnMySQLSendAgain, Kind::Push, 8, 240, 80, 23, "Send &again"},
     {btnMySQLDiscard, Kind::Push, 92, 240, 70, 23, "&Discard"},
 };
+constexpr ControlLayout kScrobblingControls[] = {
+    {chkListenBrainzActive, Kind::Check, 8, 16, 233, 17, "Send plays to ListenBrainz"},
+    {kStatic, Kind::Label, 8, 40, 40, 13, "Token:"},
+    {txtListenBrainzToken, Kind::Password, 72, 36, 243, 21, ""},
+    {kStatic, Kind::Label, 8, 64, 40, 13, "API:"},
+    {txtListenBrainzAPI, Kind::Edit, 72, 60, 243, 21, ""},
+    {lblListenBrainzOutbox, Kind::Label, 8, 86, 150, 30, ""},
+    {btnListenBrainzSendAgain, Kind::Push, 162, 86, 80, 23, "Send a&gain"},
+    {btnListenBrainzDiscard, Kind::Push, 246, 86, 69, 23, "D&iscard"},
+    {chkLastFmActive, Kind::Check, 8, 124, 233, 17, "Send plays to Last.fm"},
+    {kStatic, Kind::Label, 8, 148, 50, 13, "API key:"},
+    {txtLastFmAPIKey, Kind::Edit, 72, 144, 243, 21, ""},
+    {kStatic, Kind::Label, 8, 172, 50, 13, "Secret:"},
+    {txtLastFmAPISecret, Kind::Password, 72, 168, 243, 21, ""},
+    {kStatic, Kind::Label, 8, 196, 50, 13, "Session:"},
+    {txtLastFmSessionKey, Kind::ReadOnly, 72, 192, 243, 21, ""},
+    {btnLastFmSignIn, Kind::Push, 8, 218, 70, 23, "Sign &in"},
+    {btnLastFmDone, Kind::Push, 82, 218, 56, 23, "D&one"},
+    {lblLastFmSignIn, Kind::Label, 144, 218, 171, 30, ""},
+    {lblLastFmOutbox, Kind::Label, 8, 252, 150, 30, ""},
+    {btnLastFmSendAgain, Kind::Push, 162, 252, 80, 23, "Send ag&ain"},
+    {btnLastFmDiscard, Kind::Push, 246, 252, 69, 23, "Disca&rd"},
+};
 constexpr ControlLayout kSshControls[] = {
     {chkSSHActive, Kind::Check, 8, 16, 57, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 34, 13, "Server:"},
@@ -126,6 +152,8 @@ constexpr PageLayout kPages[] = {
     {"MySQL", " MySQL database linkup ", 270, std::begin(kMySqlControls), std::end(kMySqlControls)},
     {"SSH", " SSH tunneling ", 190, std::begin(kSshControls), std::end(kSshControls)},
     {"Now playing", " Now playing ", 172, std::begin(kNowPlayingControls), std::end(kNowPlayingControls)},
+    {"Scrobbling", " ListenBrainz and Last.fm ", 288, std::begin(kScrobblingControls),
+     std::end(kScrobblingControls)},
     {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
 };
 
@@ -223,6 +251,7 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
       case WM_INITDIALOG:
         if (!dialog_) {  // the pages' own come later, once the form exists
           dialog_ = window;
+          wakeWindow_ = window;
           Build();
           form_.FormShow();
           // The outbox's figures follow the sender while the dialog is open.
@@ -231,6 +260,9 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         return TRUE;
       case WM_TIMER:
         if (window == dialog_ && wParam == kOutboxTimer) form_.RefreshOutbox();
+        return TRUE;
+      case kSignInFinished:
+        form_.SignInFinished();
         return TRUE;
       case WM_COMMAND:
         return Command(LOWORD(wParam), HIWORD(wParam));
@@ -252,7 +284,7 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
         return TRUE;
       case WM_DESTROY:
-        if (window == dialog_) dialog_ = nullptr;
+        if (window == dialog_) dialog_ = wakeWindow_ = nullptr;
         return FALSE;
       default:
         return FALSE;
@@ -300,6 +332,24 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         return TRUE;
       case btnMySQLDiscard:
         if (code == BN_CLICKED) form_.btnMySQLDiscardClick();
+        return TRUE;
+      case btnListenBrainzSendAgain:
+      case btnLastFmSendAgain:
+        if (code == BN_CLICKED)
+          form_.SendFailedPlaysAgainClick(id == btnLastFmSendAgain ? ScrobbleQueue::LastFm
+                                                                   : ScrobbleQueue::ListenBrainz);
+        return TRUE;
+      case btnListenBrainzDiscard:
+      case btnLastFmDiscard:
+        if (code == BN_CLICKED)
+          form_.DiscardFailedPlaysClick(id == btnLastFmDiscard ? ScrobbleQueue::LastFm
+                                                               : ScrobbleQueue::ListenBrainz);
+        return TRUE;
+      case btnLastFmSignIn:
+        if (code == BN_CLICKED) form_.btnLastFmSignInClick();
+        return TRUE;
+      case btnLastFmDone:
+        if (code == BN_CLICKED) form_.btnLastFmDoneClick();
         return TRUE;
       case kHelpLink:
       case kMailLink:
@@ -471,9 +521,17 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     SetWindowTextW(Control(id), Wide(text).c_str());
   }
   void SetEnabled(FormControl id, bool enabled) override { EnableWindow(Control(id), enabled); }
+  void OpenUrl(const std::string& url) override {
+    ShellExecuteW(dialog_, L"open", Wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
+  // The dialog may be gone by then; a message to no window is dropped.
+  void WakeForSignIn() override { PostMessageA(wakeWindow_.load(), kSignInFinished, 0, 0); }
 
   HINSTANCE instance_;
   HWND parent_;
+  // dialog_ as the sign-in's thread reads it; declared before the form, whose end waits for that
+  // thread.
+  std::atomic<HWND> wakeWindow_{nullptr};
   TConfigForm form_;
   HWND dialog_ = nullptr;
   int dpi_ = 96;

@@ -1,7 +1,12 @@
 #pragma once
 // The configuration dialog as the shell shows it, and what the dialog edits through.
+#include <memory>
+
 #include "config/settings.h"
 #include "outbox/history_sender.h"
+#include "scrobble/http.h"
+
+enum class ScrobbleQueue { ListenBrainz, LastFm };
 
 // The shell's side of the dialog: the settings its controls are loaded from, and its save.
 class SettingsEditor {
@@ -19,6 +24,12 @@ class SettingsEditor {
   virtual HistoryStatus DatabaseOutbox() = 0;
   virtual void SendFailedStatementsAgain() = 0;
   virtual void DiscardFailedStatements() = 0;
+  // The same of each scrobbling service's plays.
+  virtual HistoryStatus ScrobbleOutbox(ScrobbleQueue queue) = 0;
+  virtual void SendFailedPlaysAgain(ScrobbleQueue queue) = 0;
+  virtual void DiscardFailedPlays(ScrobbleQueue queue) = 0;
+  // A client for the Last.fm sign-in's requests, which run on a thread of their own.
+  virtual std::shared_ptr<HttpClient> MakeHttpClient() = 0;
 };
 
 class ConfigDialog {

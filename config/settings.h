@@ -82,6 +82,13 @@ enum FormControl : int {
   chkFileClear,
   chkDiscordActive,
   txtDiscordApplicationID,
+  chkListenBrainzActive,
+  txtListenBrainzToken,
+  txtListenBrainzAPI,
+  chkLastFmActive,
+  txtLastFmAPIKey,
+  txtLastFmAPISecret,
+  txtLastFmSessionKey,
   kEndOfSettingControls,
   // Controls the form fills or handles that hold no setting.
   lblSSHRefusal,
@@ -90,6 +97,15 @@ enum FormControl : int {
   lblMySQLOutbox,
   btnMySQLSendAgain,
   btnMySQLDiscard,
+  lblListenBrainzOutbox,
+  btnListenBrainzSendAgain,
+  btnListenBrainzDiscard,
+  btnLastFmSignIn,
+  btnLastFmDone,
+  lblLastFmSignIn,
+  lblLastFmOutbox,
+  btnLastFmSendAgain,
+  btnLastFmDiscard,
 };
 constexpr FormControl kFirstSettingControl = chkMSNActive;
 
@@ -172,15 +188,15 @@ inline constexpr SettingRow kSettingRows[] = {
     // Stored as typed, like File Path; not in the dialog.
     {"Outbox Path", DefaultIfEmpty("%APPDATA%\\Skorrel\\outbox.sqlite3"), &PluginSettings::OutboxPath,
      kNoControl},
-    {"ListenBrainz Active", kExactlyOne, &PluginSettings::ListenBrainzActive, kNoControl},
-    {"ListenBrainz Token", kSecret, &PluginSettings::ListenBrainzToken, kNoControl},
+    {"ListenBrainz Active", kExactlyOne, &PluginSettings::ListenBrainzActive, chkListenBrainzActive},
+    {"ListenBrainz Token", kSecret, &PluginSettings::ListenBrainzToken, txtListenBrainzToken},
     // Another server that speaks ListenBrainz's API is named here.
     {"ListenBrainz API", DefaultIfEmpty(kListenBrainzDefaultApi), &PluginSettings::ListenBrainzAPI,
-     kNoControl},
-    {"Last.fm Active", kExactlyOne, &PluginSettings::LastFmActive, kNoControl},
-    {"Last.fm API Key", kAsStored, &PluginSettings::LastFmAPIKey, kNoControl},
-    {"Last.fm API Secret", kSecret, &PluginSettings::LastFmAPISecret, kNoControl},
-    {"Last.fm Session Key", kSecret, &PluginSettings::LastFmSessionKey, kNoControl},
+     txtListenBrainzAPI},
+    {"Last.fm Active", kExactlyOne, &PluginSettings::LastFmActive, chkLastFmActive},
+    {"Last.fm API Key", kAsStored, &PluginSettings::LastFmAPIKey, txtLastFmAPIKey},
+    {"Last.fm API Secret", kSecret, &PluginSettings::LastFmAPISecret, txtLastFmAPISecret},
+    {"Last.fm Session Key", kSecret, &PluginSettings::LastFmSessionKey, txtLastFmSessionKey},
     // Not in the dialog: tests and the demo point it at a stand-in.
     {"Last.fm API", DefaultIfEmpty(kLastFmDefaultApi), &PluginSettings::LastFmAPI, kNoControl},
 };

@@ -97,6 +97,10 @@ class Module final : public SettingsEditor {
   HistoryStatus DatabaseOutbox() override { return publishers_.Database().Status(); }
   void SendFailedStatementsAgain() override { publishers_.Database().SendFailedAgain(); }
   void DiscardFailedStatements() override { publishers_.Database().DiscardFailed(); }
+  HistoryStatus ScrobbleOutbox(ScrobbleQueue queue) override { return Plays(queue).Status(); }
+  void SendFailedPlaysAgain(ScrobbleQueue queue) override { Plays(queue).SendFailedAgain(); }
+  void DiscardFailedPlays(ScrobbleQueue queue) override { Plays(queue).DiscardFailed(); }
+  std::shared_ptr<HttpClient> MakeHttpClient() override { return platform_.MakeHttpClient(); }
 
   bool ListenerActive() const { return listener_ != nullptr; }
   const TrackDispatch& Dispatch() const { return dispatch_; }
@@ -104,6 +108,10 @@ class Module final : public SettingsEditor {
  private:
   void StartListener();
   void StopListener();
+  HistorySender& Plays(ScrobbleQueue queue) {
+    return queue == ScrobbleQueue::LastFm ? publishers_.Scrobbling().LastFm()
+                                          : publishers_.Scrobbling().ListenBrainz();
+  }
   void HookWindow(PlayerWindow which, HostWindow window);
   bool AnyHookCovered();
   void RemoveHooks();

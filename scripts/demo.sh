@@ -5,7 +5,7 @@
 #
 #   demo.sh                  plays the demo playlist
 #   demo.sh --dialog [DIR]   opens the plug-in's configuration dialog instead and saves a picture
-#                            of each tab as DIR/tab1.png .. tab6.png (DIR: docs/dialog)
+#                            of each tab as DIR/tab1.png .. tab7.png (DIR: docs/dialog)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

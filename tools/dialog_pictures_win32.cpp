@@ -11,7 +11,7 @@ namespace {
 
 // A step per timer tick, so that each tab is painted, and reaches the screen, before its picture.
 constexpr UINT kTickMs = 250;
-constexpr int kTabs = 6;
+constexpr int kTabs = 7;
 
 std::string picturePrefix;
 void (*reportLine)(const std::string&) = nullptr;

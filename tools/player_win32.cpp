@@ -20,7 +20,7 @@
 //   waitunload MS         waits until the plug-in's module is unmapped, after quit
 // The quit writes how long the plug-in's quit took: "quit took MS ms".
 // With PREFIX, config saves a picture of each tab of the plug-in's dialog as PREFIX1.bmp to
-// PREFIX6.bmp and closes it.
+// PREFIX7.bmp and closes it.
 // Quit (the plug-in's Quit, then FreeLibrary) is implied at the end of the script; actions after
 // it still run. WM_CLOSE to the main window quits too, as closing the real player does, whatever
 // runs at the time: a test posts it while the plug-in's dialog is open.

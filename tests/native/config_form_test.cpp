@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
+#include <mutex>
+#include <semaphore>
+#include <thread>
 
 #include "config/secret.h"
 #include "fake_registry.h"
@@ -42,6 +46,13 @@ const Wire kWires[] = {
     {"SSH UserName", txtSSHUserName, nullptr, &S::SSHUserName},
     {"SSH Password", txtSSHPassword, nullptr, &S::SSHPassword, true},
     {"SSH Key File", txtSSHKeyFile, nullptr, &S::SSHKeyFile},
+    {"ListenBrainz Active", chkListenBrainzActive, &S::ListenBrainzActive, nullptr},
+    {"ListenBrainz Token", txtListenBrainzToken, nullptr, &S::ListenBrainzToken, true},
+    {"ListenBrainz API", txtListenBrainzAPI, nullptr, &S::ListenBrainzAPI},
+    {"Last.fm Active", chkLastFmActive, &S::LastFmActive, nullptr},
+    {"Last.fm API Key", txtLastFmAPIKey, nullptr, &S::LastFmAPIKey},
+    {"Last.fm API Secret", txtLastFmAPISecret, nullptr, &S::LastFmAPISecret, true},
+    {"Last.fm Session Key", txtLastFmSessionKey, nullptr, &S::LastFmSessionKey, true},
 };
 
 struct Controls final : FormControls {
@@ -50,6 +61,10 @@ struct Controls final : FormControls {
   std::string Text(FormControl id) override { return text.at(id); }
   void SetText(FormControl id, const std::string& t) override { text[id] = t; }
   void SetEnabled(FormControl id, bool on) override { enabled[id] = on; }
+  void OpenUrl(const std::string& url) override { opened.push_back(url); }
+  void WakeForSignIn() override { wakes.release(); }
+  std::vector<std::string> opened;
+  std::counting_semaphore<> wakes{0};
   std::map<FormControl, bool> checked, enabled;
   std::map<FormControl, std::string> text;
 };
@@ -62,6 +77,14 @@ struct Editor final : SettingsEditor {
   HistoryStatus DatabaseOutbox() override { return outbox; }
   void SendFailedStatementsAgain() override { ++sentAgain; }
   void DiscardFailedStatements() override {}
+  HistoryStatus ScrobbleOutbox(ScrobbleQueue queue) override {
+    return queue == ScrobbleQueue::LastFm ? lastFmOutbox : HistoryStatus{};
+  }
+  void SendFailedPlaysAgain(ScrobbleQueue) override {}
+  void DiscardFailedPlays(ScrobbleQueue) override {}
+  std::shared_ptr<HttpClient> MakeHttpClient() override { return http; }
+  HistoryStatus lastFmOutbox;
+  std::shared_ptr<HttpClient> http = std::make_shared<NoHttpClient>();
   HistoryStatus outbox;
   int sentAgain = 0;
   PluginSettings settings;
@@ -123,23 +146,80 @@ TEST(TConfigForm, ShowsTheOutboxFiguresAndOffersTheFailedListsActionsOnlyWhenThe
   struct Case {
     HistoryStatus status;
     const char* text;
+    const char* plays;  // the same figures of a scrobbling service
   };
   const Case cases[] = {
-      {{0, 0, ""}, "Outbox: 0 statements wait, 0 failed"},
-      {{1, 2, "Can't connect"}, "Outbox: 1 statement waits, 2 failed\r\nLast error: Can't connect"},
+      {{0, 0, ""}, "Outbox: 0 statements wait, 0 failed", "Outbox: 0 plays wait, 0 failed"},
+      {{1, 2, "Can't connect"}, "Outbox: 1 statement waits, 2 failed\r\nLast error: Can't connect",
+       "Outbox: 1 play waits, 2 failed\r\nLast error: Can't connect"},
+      {{3, 0, "401", true}, "Outbox: 3 statements wait, 0 failed, stopped until saved\r\nLast error: 401",
+       "Outbox: 3 plays wait, 0 failed, stopped until saved\r\nLast error: 401"},
   };
   for (const Case& c : cases) {
     Controls controls;
     Editor editor;
-    editor.outbox = c.status;
+    editor.outbox = editor.lastFmOutbox = c.status;
     TConfigForm form(controls, editor);
     form.RefreshOutbox();
     EXPECT_EQ(controls.text[lblMySQLOutbox], c.text);
     EXPECT_EQ(controls.enabled[btnMySQLSendAgain], c.status.failed > 0);
     EXPECT_EQ(controls.enabled[btnMySQLDiscard], c.status.failed > 0);
+    EXPECT_EQ(controls.text[lblLastFmOutbox], c.plays);
+    EXPECT_EQ(controls.text[lblListenBrainzOutbox], "Outbox: 0 plays wait, 0 failed");
+    EXPECT_EQ(controls.enabled[btnLastFmDiscard], c.status.failed > 0);
     form.btnMySQLSendAgainClick();
     EXPECT_EQ(editor.sentAgain, 1);
   }
+}
+
+// Answers each request with the next answer, noting the request and the thread it came on.
+struct ScriptedHttp final : HttpClient {
+  HttpResponse Post(const HttpRequest& request) override {
+    const std::lock_guard<std::mutex> hold(lock);
+    asked.push_back(request.body);
+    threads.push_back(std::this_thread::get_id());
+    HttpResponse answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void Cancel() override {}
+  std::mutex lock;
+  std::deque<HttpResponse> answers;
+  std::vector<std::string> asked;
+  std::vector<std::thread::id> threads;
+};
+
+TEST(TConfigForm, SignsInToLastFmOffTheWindowThreadWithTheTypedKeyAndShowsTheSessionKey) {
+  Editor editor;
+  const auto http = std::make_shared<ScriptedHttp>();
+  editor.http = http;
+  http->answers = {{200, {}, R"({"token":"tok"})", ""},
+                   {200, {}, R"({"session":{"name":"u","key":"sk1"}})", ""},
+                   {403, {}, R"({"error":10,"message":"Invalid API key"})", ""}};
+  Controls controls;
+  TConfigForm form(controls, editor);
+  form.FormShow();
+  const auto step = [&](void (TConfigForm::*click)()) {
+    (form.*click)();
+    controls.wakes.acquire();
+    form.SignInFinished();
+  };
+  controls.text[txtLastFmAPIKey] = "key";
+  controls.text[txtLastFmAPISecret] = "secret";
+  form.btnLastFmDoneClick();  // no token yet: nothing is asked
+  EXPECT_EQ(controls.text[lblLastFmSignIn], "Press Sign in first.");
+  step(&TConfigForm::btnLastFmSignInClick);
+  EXPECT_EQ(controls.opened, std::vector<std::string>{"https://www.last.fm/api/auth/?api_key=key&token=tok"});
+  step(&TConfigForm::btnLastFmDoneClick);
+  EXPECT_EQ(controls.text[txtLastFmSessionKey], "sk1");
+  EXPECT_NE(http->asked.at(1).find("token=tok"), std::string::npos);
+  EXPECT_NE(http->asked.at(1).find("api_key=key"), std::string::npos);
+  step(&TConfigForm::btnLastFmSignInClick);
+  EXPECT_NE(controls.text[lblLastFmSignIn].find("Invalid API key"), std::string::npos);
+  for (const std::thread::id thread : http->threads) EXPECT_NE(thread, std::this_thread::get_id());
+  // The key stays what the last sign-in gave, and goes to the registry with the save.
+  form.btnSaveClick();
+  EXPECT_EQ(editor.settings.LastFmSessionKey, "sk1");
 }
 
 }  // namespace

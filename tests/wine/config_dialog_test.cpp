@@ -302,15 +302,20 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {txtFilePath, "D:\\Обзор\\np.txt"},
       {txtFileFormat, "%title%"},
       {txtDiscordApplicationID, "123"},
+      {txtListenBrainzToken, "lb t\u00f6ken"},
+      {txtListenBrainzAPI, ""},
+      {txtLastFmAPIKey, "fm key"},
+      {txtLastFmAPISecret, "fm s\u00e9cret"},
   };
   for (const auto& [id, text] : texts) SetText(id, text);
   // Typed with Enter: a new line in the command, not a save (which would store only "one", as the
   // keys are posted and handled in order before the save posted below).
   Type(memmIRCCmd, "one\ntwo");
   // Every box the other way round from how it was loaded; SSH stays off.
-  const std::vector<FormControl> flipped = {chkmIRCActive, chkMSNActive,    chkMSNClear, chkMSNDefaultFormat,
-                                            chkIgnore,     chkMySQLActive,  chkMySQLSSH, chkFileActive,
-                                            chkFileClear,  chkDiscordActive};
+  const std::vector<FormControl> flipped = {
+      chkmIRCActive, chkMSNActive,     chkMSNClear,           chkMSNDefaultFormat,
+      chkIgnore,     chkMySQLActive,   chkMySQLSSH,           chkFileActive,
+      chkFileClear,  chkDiscordActive, chkListenBrainzActive, chkLastFmActive};
   for (FormControl id : flipped) Click(id);
   Save();
   ASSERT_TRUE(WaitUntilGone(dialog_, 10000));
@@ -344,12 +349,20 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"Discord Active", "4:" + std::string("\1\0\0\0", 4)},
       {"Discord Application ID", "1:123" + nul},
       {"Outbox Path", "1:" + dir.File("outbox.sqlite3") + nul},
+      {"ListenBrainz Active", "4:" + std::string("\1\0\0\0", 4)},
+      {"ListenBrainz API", "1:https://api.listenbrainz.org" + nul},
+      {"Last.fm Active", "4:" + std::string("\1\0\0\0", 4)},
+      {"Last.fm API Key", "1:fm key" + nul},
+      // Written by the sign-in alone; saved as it was, empty.
+      {"Last.fm Session Key", "3:"},
+      {"Last.fm API", "1:https://ws.audioscrobbler.com/2.0/" + nul},
   };
   auto stored = StoredSettings();
   stored.erase("CSDebug");
   // Each secret is kept protected and opens to what was typed, which no value holds.
-  for (const auto& [name, typed] :
-       {std::pair{"MySQL Password", "p\"w d"}, std::pair{"SSH Password", "s e c"}}) {
+  for (const auto& [name, typed] : {std::pair{"MySQL Password", "p\"w d"}, std::pair{"SSH Password", "s e c"},
+                                    std::pair{"ListenBrainz Token", "lb t\u00f6ken"},
+                                    std::pair{"Last.fm API Secret", "fm s\u00e9cret"}}) {
     for (const auto& [other, data] : stored) EXPECT_EQ(data.find(typed), std::string::npos) << other;
     EXPECT_EQ(stored[name].substr(0, 2), "3:") << name;
     EXPECT_EQ(UnprotectSecret(stored[name].substr(2)), typed) << name;
@@ -365,11 +378,15 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
 
   // The reopened dialog shows every value again.
   for (const auto& [id, text] : texts)
-    EXPECT_EQ(TextOf(Control(id)), id == txtmIRCDDE ? std::string("mIRC") : text) << id;
+    EXPECT_EQ(TextOf(Control(id)), id == txtmIRCDDE           ? std::string("mIRC")
+                                   : id == txtListenBrainzAPI ? std::string("https://api.listenbrainz.org")
+                                                              : text)
+        << id;
   EXPECT_EQ(TextOf(Control(memmIRCCmd)), "one\r\ntwo");
   for (FormControl id : flipped)
     EXPECT_EQ(Checked(id), id == chkmIRCActive || id == chkMySQLActive || id == chkMySQLSSH ||
-                               id == chkFileActive || id == chkDiscordActive)
+                               id == chkFileActive || id == chkDiscordActive || id == chkListenBrainzActive ||
+                               id == chkLastFmActive)
         << id;
   EXPECT_FALSE(Checked(chkSSHActive));
   CloseWithCloseBox();
@@ -445,7 +462,7 @@ TEST_F(SettingsDialog, APictureOfEachTab) {
   player_ = StartPlayer(dir, kPlaylist, "config " + folder + "\\tab\nquit\n");
   ASSERT_EQ(PlayerExit(), 0);
   std::vector<std::string> pictures;
-  for (int tab = 1; tab <= 6; ++tab) {
+  for (int tab = 1; tab <= 7; ++tab) {
     std::ifstream file(folder + "\\tab" + std::to_string(tab) + ".bmp", std::ios::binary);
     pictures.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     ASSERT_GT(pictures.back().size(), 54u) << tab;
