@@ -150,9 +150,11 @@ TEST(TConfigForm, ShowsTheOutboxFiguresAndOffersTheFailedListsActionsOnlyWhenThe
   };
   const Case cases[] = {
       {{0, 0, ""}, "Outbox: 0 statements wait, 0 failed", "Outbox: 0 plays wait, 0 failed"},
-      {{1, 2, "Can't connect"}, "Outbox: 1 statement waits, 2 failed\r\nLast error: Can't connect",
+      {{1, 2, "Can't connect"},
+       "Outbox: 1 statement waits, 2 failed\r\nLast error: Can't connect",
        "Outbox: 1 play waits, 2 failed\r\nLast error: Can't connect"},
-      {{3, 0, "401", true}, "Outbox: 3 statements wait, 0 failed, stopped until saved\r\nLast error: 401",
+      {{3, 0, "401", true},
+       "Outbox: 3 statements wait, 0 failed, stopped until saved\r\nLast error: 401",
        "Outbox: 3 plays wait, 0 failed, stopped until saved\r\nLast error: 401"},
   };
   for (const Case& c : cases) {
