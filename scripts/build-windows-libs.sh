@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows DLLs of the outside libraries the plug-in loads by name, from Debian's own
 # source packages, and copies each into OUTDIR with its licence texts and origin:
-#   libssh2.dll   libssh2 (trixie) with OpenSSL's libcrypto (trixie) linked in
+#   libssh2.dll   libssh2 (trixie, with scripts/libssh2.patch) with OpenSSL's libcrypto (trixie)
+#                 linked in
 #                 -> libssh2.txt, openssl.txt, libssh2.origin
 #   libmysql.dll  MariaDB Connector/C, from the libmariadb/ folder of bookworm's mariadb
 #                 -> mariadb-connector-c.txt, libmysql.origin
@@ -181,7 +182,9 @@ cmake_build() {
 # OpenSSL's libcrypto, static, with its assembly (AES-NI, PCLMUL), and without what libssh2 never
 # calls: no configuration file is read, no module or engine loaded, no protocol built, and the
 # legacy ciphers and MACs go, so libssh2 offers none of them. Sections of their own let the link
-# drop what the DLL does not reach.
+# drop what the DLL does not reach. Not pinned: libcrypto would keep libssh2.dll loaded for good
+# and clean up only as the process ends, where the player then hangs; unpinned, it cleans up when
+# the plug-in releases libssh2.dll.
 build_openssl() {
   local tree=$work/openssl target=mingw64
   [ "$arch" = i686 ] && target=mingw
@@ -190,7 +193,7 @@ build_openssl() {
   # which COFF cannot represent; Windows relocates a DLL instead.
   run "unpatching openssl's pic" patch -R -d "$tree" -p1 -i debian/patches/pic.patch
   (cd "$tree" && run "configuring openssl" ./Configure "$target" --cross-compile-prefix="$triple-" CC=gcc-posix \
-    no-shared no-module no-dso no-engine no-autoload-config no-legacy no-tests no-apps no-docs \
+    no-shared no-pinshared no-module no-dso no-engine no-autoload-config no-legacy no-tests no-apps no-docs \
     no-ssl no-tls no-dtls no-quic no-psk no-srtp no-ssl-trace no-comp no-http no-sock no-dgram no-ocsp no-cms \
     no-ts no-ct no-cmp no-srp no-rfc3779 no-sctp no-uplink no-ui-console no-winstore no-thread-pool \
     no-gost no-idea no-seed no-camellia no-aria no-sm2 no-sm3 no-sm4 no-whirlpool no-md2 no-md4 no-mdc2 \
@@ -211,11 +214,14 @@ build_libssh2() {
   local ssh openssl
   ssh=$(fetch trixie libssh2)
   openssl=$(fetch trixie openssl)
-  entry=$cache/libssh2-$arch-$(key "$script" "$ssh" "$openssl")
+  entry=$cache/libssh2-$arch-$(key "$script" "$repo/scripts/libssh2.patch" "$ssh" "$openssl")
   [ -d "$entry" ] && return
   building
   build_openssl "$openssl"
   unpack "$ssh" "$work/libssh2"
+  # Our one change: libcrypto is told when each thread ends, and is cleaned up by libssh2_exit
+  # rather than by an exit handler that would run after the DLL is gone.
+  run "patching libssh2" patch -d "$work/libssh2" -p1 -i "$repo/scripts/libssh2.patch"
   # libcrypto is named outright (LIB_EAY is what CMake's FindOpenSSL takes for MinGW): the cross
   # build looks for libraries only under the MinGW root. The standard libraries come last on the
   # link line, after libcrypto.a that needs them.
