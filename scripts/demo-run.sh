@@ -3,7 +3,8 @@
 # stand-in player, all writing to this terminal as things happen, so each track's lines follow
 # the player's action that caused them. A local MariaDB server takes the database publisher's
 # statements, which travel through the plug-in's own SSH tunnel to a local sshd; the rows are
-# shown at the end.
+# shown at the end. Stand-ins for ListenBrainz and Last.fm show what playing now and each listen
+# they receive, and a backlog sent once they are back.
 set -euo pipefail
 build=${1:-build/win32}
 bin=$build/bin
@@ -13,7 +14,9 @@ chmod 755 "$records"
 database="$records/mariadb"
 # Password login to sshd needs root: a user with sudo is asked once.
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+standins=()
 cleanup() {
+  for pid in "${standins[@]}"; do kill "$pid" 2>/dev/null || true; done
   as_root scripts/demo-sshd.sh stop "$records/sshd" >/dev/null 2>&1 || true
   scripts/demo-mysql.sh stop "$database" >/dev/null 2>&1 || true
   as_root rm -rf "$records"
@@ -45,6 +48,30 @@ mkdir "$records/client"
 printf '[kivNormal]\nport=%s\n' "$tunnel_port" >"$records/client/my.ini"
 echo "the tunnel: client library -> 127.0.0.1:$tunnel_port (plug-in) -> sshd -> 127.0.0.1:$port (MariaDB)"
 
+# start_standin SERVICE VARIABLE: a scrobbling stand-in on a free port, its address in VARIABLE and
+# what it receives on this terminal.
+start_standin() {
+  local log="$records/$1.log" port=
+  python3 tools/scrobble_standin.py "$1" >"$log" &
+  standins+=($!)
+  for _ in $(seq 100); do
+    port=$(head -n 1 "$log")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  printf -v "$2" %s "http://127.0.0.1:$port"
+  tail -n +2 -f "$log" | sed -u -E 's/^([a-z]+): /[\1] /' &
+  standins+=($!)
+}
+# standin_answer ADDRESS LINES: what the stand-in answers from now on (see its header).
+standin_answer() {
+  python3 -c 'import sys, urllib.request; urllib.request.urlopen(sys.argv[1] + "/_answer", sys.argv[2].encode())' "$1" "$2"
+}
+echo "== Starting the ListenBrainz and Last.fm stand-ins"
+start_standin listenbrainz listenbrainz
+start_standin lastfm lastfm
+echo "ListenBrainz at $listenbrainz, Last.fm at $lastfm/2.0/"
+
 key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'
 setting() { wine reg add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null 2>&1; }
 setting CSDebug REG_SZ viewer.example
@@ -63,6 +90,15 @@ setting "File Active" REG_DWORD 1
 setting "File Path" REG_SZ "$(win "$records")\\overlay\\nowplaying.txt"
 setting "Discord Active" REG_DWORD 1
 setting "Discord Application ID" REG_SZ 1000000000000000001
+# Both scrobbling services, with the stand-ins' token, key, secret and session key.
+setting "ListenBrainz Active" REG_DWORD 1
+setting "ListenBrainz Token" REG_SZ lb-token
+setting "ListenBrainz API" REG_SZ "$listenbrainz"
+setting "Last.fm Active" REG_DWORD 1
+setting "Last.fm API Key" REG_SZ lfm-key
+setting "Last.fm API Secret" REG_SZ lfm-secret
+setting "Last.fm Session Key" REG_SZ lfm-session
+setting "Last.fm API" REG_SZ "$lastfm/2.0/"
 
 # As a user installs it: the plug-in and libssh2.dll side by side in a Plugins folder of their own.
 mkdir "$records/Plugins"
@@ -115,5 +151,20 @@ play tools/demo/back.txt
 echo
 echo "== Rows in tolby.winamp_played: the two played offline came last, in order"
 scripts/demo-mysql.sh rows "$database"
+
+echo
+echo "== Scrobbling, with the player's clock 100 times faster: a track counts after half its length"
+echo "   or 4 minutes, here within 2.4 s; each service is told what plays now at each track"
+SKORREL_TEST_CLOCK_RATE=100 play tools/demo/scrobble.txt
+echo
+echo "== Both services answer 503: two tracks played and counted wait in the outbox"
+standin_answer "$listenbrainz" "503 always"
+standin_answer "$lastfm" "503 always"
+SKORREL_TEST_CLOCK_RATE=100 play tools/demo/scrobble-offline.txt
+echo
+echo "== Both are back: the next start sends the backlog, in order, in one request to each"
+standin_answer "$listenbrainz" ""
+standin_answer "$lastfm" ""
+play tools/demo/back.txt
 echo "sshd accepted $(as_root grep -c 'Accepted publickey for' "$records/sshd/sshd.log") tunnel logins with the key"
 echo "the pinned host key: $(wine reg query "$key" /v "SSH Host Key" 2>/dev/null | sed -n 's/.*REG_SZ *//p' | tr -d '\r')"
