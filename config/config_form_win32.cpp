@@ -34,7 +34,21 @@ constexpr UINT_PTR kOutboxTimer = 1;
 // Posted by the sign-in's thread when a step has its outcome.
 constexpr UINT kSignInFinished = WM_APP + 1;
 
-enum class Kind { Label, Link, Check, Edit, ReadOnly, Password, Memo, Group, Button, Push, Tabs };
+// ReadOnlySecret: masked and not editable, for a secret only the sign-in writes.
+enum class Kind {
+  Label,
+  Link,
+  Check,
+  Edit,
+  ReadOnly,
+  ReadOnlySecret,
+  Password,
+  Memo,
+  Group,
+  Button,
+  Push,
+  Tabs
+};
 
 // Position and size in pixels at 96 pixels per inch.
 struct ControlLayout {
@@ -98,7 +112,7 @@ constexpr ControlLayout kScrobblingControls[] = {
     {kStatic, Kind::Label, 8, 172, 50, 13, "Secret:"},
     {txtLastFmAPISecret, Kind::Password, 72, 168, 243, 21, ""},
     {kStatic, Kind::Label, 8, 196, 50, 13, "Session:"},
-    {txtLastFmSessionKey, Kind::ReadOnly, 72, 192, 243, 21, ""},
+    {txtLastFmSessionKey, Kind::ReadOnlySecret, 72, 192, 243, 21, ""},
     {btnLastFmSignIn, Kind::Push, 8, 218, 70, 23, "Sign &in"},
     {btnLastFmDone, Kind::Push, 82, 218, 56, 23, "D&one"},
     {lblLastFmSignIn, Kind::Label, 144, 218, 171, 30, ""},
@@ -166,7 +180,8 @@ constexpr bool EverySettingControlIsLaidOutOnceAsItsKind() {
       for (const ControlLayout* item = page.begin; item != page.end; ++item) {
         if (item->id != row.control) continue;
         const bool holdsText = item->kind == Kind::Edit || item->kind == Kind::ReadOnly ||
-                               item->kind == Kind::Password || item->kind == Kind::Memo;
+                               item->kind == Kind::ReadOnlySecret || item->kind == Kind::Password ||
+                               item->kind == Kind::Memo;
         if (row.flag ? item->kind != Kind::Check : !holdsText) return false;
         ++laidOut;
       }
@@ -442,6 +457,10 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         break;
       case Kind::ReadOnly:
         windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case Kind::ReadOnlySecret:
+        windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_READONLY | ES_PASSWORD | WS_TABSTOP,
+        exStyle = WS_EX_CLIENTEDGE;
         break;
       case Kind::Password:
         windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
