@@ -2,9 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -62,7 +64,7 @@ Outbox::Outbox(const std::string& path, std::string queue, Log log, OutboxLimits
       limits_(limits),
       db_(nullptr, &sqlite3_close) {
   try {
-    Open();
+    OpenWhenFree();
   } catch (const OutboxError& error) {
     if (!error.Corrupt()) throw;
     db_.reset();
@@ -76,7 +78,25 @@ Outbox::Outbox(const std::string& path, std::string queue, Log log, OutboxLimits
     for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(FilePath(path_ + suffix), failed);
     Say("Outbox: " + path_ + " was not a readable outbox (" + error.what() + "); it is kept as " + aside +
         " and a new one is made");
-    Open();
+    OpenWhenFree();
+  }
+}
+
+// Senders of other queues open the same file at the same moments (the player's start, a save).
+// Some of their locks SQLite refuses at once rather than waiting out (a read that must become a
+// write while another writes, the recovery after a process that ended without closing), so a
+// locked file is tried again for a while before the sender gives up on it.
+void Outbox::OpenWhenFree() {
+  constexpr int kAttempts = 20;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      Open();
+      return;
+    } catch (const OutboxError& error) {
+      if ((error.Code() != SQLITE_BUSY && error.Code() != SQLITE_LOCKED) || attempt == kAttempts) throw;
+      db_.reset();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50 * attempt));
+    }
   }
 }
 

@@ -74,6 +74,7 @@ class Outbox {
  private:
   void Exec(const char* sql);
   void Open();
+  void OpenWhenFree();
   void Recount();
   void NoteFull(bool full);
   void Say(const std::string& line) const;
