@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "config/secret.h"
 #include "config/settings.h"
 
 namespace {
@@ -81,6 +82,13 @@ bool Follows(const SettingRow& row, const PluginSettings& s, const RegistryValue
     case LoadRule::DefaultIfEmpty:
       return s.*row.text == (Text(stored).empty() ? std::string(row.load.fallback) : Text(stored));
     case LoadRule::AsStored:
+      return s.*row.text == Text(stored);
+    case LoadRule::Secret:
+      // A sealed blob opens to its text, or to nothing when it cannot be opened; any other form is
+      // the plain text an older version stored.
+      if (stored && stored->type == kRegBinary)
+        return s.*row.text ==
+               (stored->data.empty() ? std::string() : UnprotectSecret(stored->data).value_or(std::string()));
       return s.*row.text == Text(stored);
   }
   return false;
