@@ -9,6 +9,7 @@
 #include "diag/globals.h"
 #include "diag/run_logged.h"
 #include "runtime/handle.h"
+#include "runtime/worker.h"
 
 namespace {
 
@@ -118,15 +119,11 @@ void Module::Quit() {
       LogDebug(
           "Plugin.Quit: the now-playing file or Discord did not answer in time; its worker ends by itself "
           "when the disk or the pipe does");
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (!publishers_.EndDatabase(std::max(left, std::chrono::milliseconds(0))))
+    if (!publishers_.EndDatabase(LeftUntil(until)))
       LogDebug(
           "Plugin.Quit: a statement is still on its way to the database server; it stays in the outbox and "
           "is sent again at the next start");
-    const auto rest =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (!publishers_.EndScrobbling(std::max(rest, std::chrono::milliseconds(0))))
+    if (!publishers_.EndScrobbling(LeftUntil(until)))
       LogDebug(
           "Plugin.Quit: a request to ListenBrainz or Last.fm was still on its way; its plays stay in the "
           "outbox and are sent again at the next start");

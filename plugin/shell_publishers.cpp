@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "diag/globals.h"
+#include "runtime/worker.h"
 #include "track/subtags.h"
 
 void ShellPublishers::SetMsnLine(const TTrackMetaData& track) {
@@ -109,7 +110,5 @@ bool ShellPublishers::EndWorkers(std::chrono::milliseconds limit) {
   // Both are asked first, so that they end side by side within the one limit.
   const auto until = std::chrono::steady_clock::now() + limit;
   const bool file = file_.Stop(limit);
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-  return discord_.Stop(std::max(left, std::chrono::milliseconds(0))) && file;
+  return discord_.Stop(LeftUntil(until)) && file;
 }

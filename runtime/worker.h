@@ -3,9 +3,18 @@
 // plug-in's module while it runs (RunDetached), so a worker stuck in a system call at quit is left
 // to end by itself rather than hang the player; its owner must then outlive it, as the module's
 // state does while the module stays mapped.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
+
+// What is left at this moment of a wait that ends at until, never less than nothing: workers asked
+// to end one after another share one limit.
+inline std::chrono::milliseconds LeftUntil(std::chrono::steady_clock::time_point until) {
+  return std::max(
+      std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()),
+      std::chrono::milliseconds(0));
+}
 
 class BoundedWorker {
  public:

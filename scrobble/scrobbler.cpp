@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "runtime/worker.h"
+
 namespace {
 
 HistorySenderOptions For(HistorySenderOptions options, const char* queue) {
@@ -51,7 +53,5 @@ void Scrobbler::Apply(const ScrobbleTargets& targets) {
 bool Scrobbler::Stop(std::chrono::milliseconds limit) {
   const auto until = std::chrono::steady_clock::now() + limit;
   const bool first = listenBrainzSender_.Stop(limit);
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-  return lastFmSender_.Stop(std::max(left, std::chrono::milliseconds(0))) && first;
+  return lastFmSender_.Stop(LeftUntil(until)) && first;
 }
