@@ -6,7 +6,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <semaphore>
+#include <condition_variable>
 #include <thread>
 
 #include "config/secret.h"
@@ -62,9 +62,22 @@ struct Controls final : FormControls {
   void SetText(FormControl id, const std::string& t) override { text[id] = t; }
   void SetEnabled(FormControl id, bool on) override { enabled[id] = on; }
   void OpenUrl(const std::string& url) override { opened.push_back(url); }
-  void WakeForSignIn() override { wakes.release(); }
+  // A mutex and condition variable, not std::counting_semaphore: MinGW's GCC 12 semaphore can
+  // miss a release and sleep for ever.
+  void WakeForSignIn() override {
+    const std::lock_guard<std::mutex> hold(wakeLock);
+    ++wakes;
+    woken.notify_all();
+  }
+  void AwaitWake() {
+    std::unique_lock<std::mutex> hold(wakeLock);
+    woken.wait(hold, [&] { return wakes > 0; });
+    --wakes;
+  }
   std::vector<std::string> opened;
-  std::counting_semaphore<> wakes{0};
+  std::mutex wakeLock;
+  std::condition_variable woken;
+  int wakes = 0;
   std::map<FormControl, bool> checked, enabled;
   std::map<FormControl, std::string> text;
 };
@@ -203,7 +216,7 @@ TEST(TConfigForm, SignsInToLastFmOffTheWindowThreadWithTheTypedKeyAndShowsTheSes
   form.FormShow();
   const auto step = [&](void (TConfigForm::*click)()) {
     (form.*click)();
-    controls.wakes.acquire();
+    controls.AwaitWake();
     form.SignInFinished();
   };
   controls.text[txtLastFmAPIKey] = "key";
