@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <condition_variable>
 #include <thread>
 
 #include "config/secret.h"
