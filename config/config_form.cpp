@@ -1,6 +1,23 @@
 #include "config/config_form.h"
 
+namespace {
+
+// Each template field and the line under it.
+struct PreviewField {
+  FormControl field, line;
+};
+constexpr PreviewField kPreviewFields[] = {
+    {txtMSNFormat, lblMSNPreview},
+    {memmIRCCmd, lblmIRCPreview},
+    {memMySQLCmd, lblMySQLPreview},
+    {txtFileFormat, lblFilePreview},
+};
+
+}  // namespace
+
 void TConfigForm::FormShow() {
+  // The previews start once every field holds its text.
+  preview_.reset();
   const PluginSettings& settings = editor_.Settings();
   for (const SettingRow& row : kSettingRows) {
     if (row.control == kNoControl) continue;
@@ -13,6 +30,45 @@ void TConfigForm::FormShow() {
   }
   controls_.SetText(lblSSHRefusal, editor_.HostKeyRefusal());
   RefreshOutbox();
+  // The player is asked here, once, rather than as the user types.
+  preview_ = std::make_unique<PreviewTrack>(editor_.PlayingTrack(), editor_.PlayerTags());
+  for (const PreviewField& f : kPreviewFields) RefreshPreview(f.field);
+}
+
+void TConfigForm::TextChanged(FormControl control) { RefreshPreview(control); }
+
+void TConfigForm::FollowTrack() {
+  if (!preview_) return;
+  std::optional<TTrackMetaData> playing = editor_.PlayingTrack();
+  const bool same = playing ? !preview_->IsSample() && playing->FileName == preview_->Track().FileName &&
+                                  playing->PlayId == preview_->Track().PlayId
+                            : preview_->IsSample();
+  if (same) return;
+  preview_ = std::make_unique<PreviewTrack>(std::move(playing), editor_.PlayerTags());
+  for (const PreviewField& f : kPreviewFields) RefreshPreview(f.field);
+}
+
+void TConfigForm::RefreshPreview(FormControl field) {
+  if (!preview_) return;
+  std::string text;
+  switch (field) {
+    case txtMSNFormat:
+      text = MsnPreview(*preview_, controls_.Checked(chkMSNDefaultFormat), controls_.Text(txtMSNFormat));
+      break;
+    case memmIRCCmd:
+      text = MircPreview(*preview_, controls_.Text(memmIRCCmd));
+      break;
+    case memMySQLCmd:
+      text = MySQLPreview(*preview_, controls_.Text(memMySQLCmd));
+      break;
+    case txtFileFormat:
+      text = FilePreview(*preview_, controls_.Text(txtFileFormat));
+      break;
+    default:
+      return;
+  }
+  for (const PreviewField& f : kPreviewFields)
+    if (f.field == field) controls_.SetText(f.line, PreviewLine(*preview_, text));
 }
 
 std::string OutboxFigures(const HistoryStatus& status, const std::string& entry) {
@@ -94,6 +150,8 @@ void TConfigForm::btnMySQLDiscardClick() { editor_.DiscardFailedStatements(); }
 
 void TConfigForm::chkMSNDefaultFormatClick() {
   controls_.SetEnabled(txtMSNFormat, !controls_.Checked(chkMSNDefaultFormat));
+  // The box decides which line the messenger gets.
+  RefreshPreview(txtMSNFormat);
 }
 
 void TConfigForm::btnSSHForgetClick() { controls_.SetText(txtSSHHostKey, ""); }

@@ -7,6 +7,7 @@
 
 #include "config/dialog.h"
 #include "config/settings.h"
+#include "config/template_preview.h"
 #include "scrobble/lastfm_sign_in.h"
 
 // The dialog's one button is IDOK, so Enter outside a multi-line edit activates it. The controls
@@ -38,9 +39,13 @@ class TConfigForm {
  public:
   TConfigForm(FormControls& controls, SettingsEditor& editor) : controls_(controls), editor_(editor) {}
 
-  // Copies every setting the dialog edits into its control.
+  // Copies every setting the dialog edits into its control, and shows what each template gives.
   void FormShow();
   void chkMSNDefaultFormatClick();
+  // A field's text changed: a template's preview line follows it; any other field is ignored.
+  void TextChanged(FormControl control);
+  // From the dialog's timer: when another track plays now, every preview shows it.
+  void FollowTrack();
   // Empties the pinned host key's field; like every edit it takes effect on save.
   void btnSSHForgetClick();
   // Shows the database outbox's figures; the dialog calls it when shown and every second.
@@ -63,8 +68,11 @@ class TConfigForm {
  private:
   LastFmTarget TypedLastFm();
   LastFmSignIn& SignIn();
+  void RefreshPreview(FormControl field);
 
   FormControls& controls_;
   SettingsEditor& editor_;
   std::unique_ptr<LastFmSignIn> signIn_;
+  // From FormShow on; a text set before then has nothing to show yet.
+  std::unique_ptr<PreviewTrack> preview_;
 };

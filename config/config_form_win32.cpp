@@ -42,6 +42,8 @@ enum class Kind {
   Edit,
   ReadOnly,
   ReadOnlySecret,
+  // A line of text the form writes: read-only, borderless, scrolled with the caret when long.
+  Preview,
   Password,
   Memo,
   Group,
@@ -75,12 +77,14 @@ constexpr ControlLayout kMsnControls[] = {
     {kStatic, Kind::Label, 8, 76, 35, 13, "Format:"},
     {txtMSNFormat, Kind::Edit, 49, 73, 266, 21, "%artist% - %title%"},
     {chkMSNDefaultFormat, Kind::Check, 8, 52, 121, 17, "Default song format"},
+    {lblMSNPreview, Kind::Preview, 49, 98, 266, 15, ""},
 };
 constexpr ControlLayout kMircControls[] = {
     {chkmIRCActive, Kind::Check, 8, 16, 97, 17, "Active"},
     {kStatic, Kind::Label, 8, 36, 57, 13, "DDE Name:"},
     {txtmIRCDDE, Kind::Edit, 72, 32, 243, 21, "mIRC"},
     {memmIRCCmd, Kind::Memo, 8, 59, 308, 38, "/ame is listening to %artist% - %title%"},
+    {lblmIRCPreview, Kind::Preview, 8, 101, 308, 15, ""},
 };
 constexpr ControlLayout kMySqlControls[] = {
     {chkMySQLActive, Kind::Check, 8, 16, 97, 17, "Active"},
@@ -92,10 +96,11 @@ constexpr ControlLayout kMySqlControls[] = {
     {txtMySQLPassword, Kind::Password, 72, 80, 242, 21, ""},
     {kStatic, Kind::Label, 8, 108, 50, 13, "Command:"},
     {memMySQLCmd, Kind::Memo, 72, 104, 242, 65, ""},
-    {chkMySQLSSH, Kind::Check, 8, 176, 97, 17, "Use SSH tunnel"},
-    {lblMySQLOutbox, Kind::Label, 8, 198, 307, 40, ""},
-    {btnMySQLSendAgain, Kind::Push, 8, 240, 80, 23, "Send &again"},
-    {btnMySQLDiscard, Kind::Push, 92, 240, 70, 23, "&Discard"},
+    {lblMySQLPreview, Kind::Preview, 72, 173, 242, 15, ""},
+    {chkMySQLSSH, Kind::Check, 8, 194, 97, 17, "Use SSH tunnel"},
+    {lblMySQLOutbox, Kind::Label, 8, 216, 307, 40, ""},
+    {btnMySQLSendAgain, Kind::Push, 8, 258, 80, 23, "Send &again"},
+    {btnMySQLDiscard, Kind::Push, 92, 258, 70, 23, "&Discard"},
 };
 constexpr ControlLayout kScrobblingControls[] = {
     {chkListenBrainzActive, Kind::Check, 8, 16, 233, 17, "Send plays to ListenBrainz"},
@@ -129,7 +134,8 @@ constexpr ControlLayout kSshControls[] = {
     {kStatic, Kind::Label, 8, 84, 49, 13, "Password:"},
     {txtSSHPassword, Kind::Password, 72, 80, 243, 21, ""},
     {kStatic, Kind::Label, 8, 108, 43, 13, "Key file:"},
-    {txtSSHKeyFile, Kind::Edit, 72, 104, 243, 21, ""},
+    {txtSSHKeyFile, Kind::Edit, 72, 104, 182, 21, ""},
+    {btnSSHKeyBrowse, Kind::Push, 258, 103, 57, 23, "Bro&wse..."},
     {kStatic, Kind::Label, 8, 132, 48, 13, "Host key:"},
     {txtSSHHostKey, Kind::ReadOnly, 72, 128, 182, 21, ""},
     {btnSSHForget, Kind::Push, 258, 127, 57, 23, "&Forget"},
@@ -146,7 +152,8 @@ constexpr ControlLayout kNowPlayingControls[] = {
     {btnFileBrowse, Kind::Push, 244, 35, 71, 23, "&Browse..."},
     {kStatic, Kind::Label, 8, 64, 40, 13, "Format:"},
     {txtFileFormat, Kind::Edit, 56, 60, 259, 21, "%artist% - %title%"},
-    {chkFileClear, Kind::Check, 8, 86, 280, 17, "Empty the file on pause, stop and end of track"},
+    {lblFilePreview, Kind::Preview, 56, 83, 259, 15, ""},
+    {chkFileClear, Kind::Check, 8, 100, 280, 17, "Empty the file on pause, stop and end of track"},
     {chkDiscordActive, Kind::Check, 8, 120, 233, 17, "Show the track in Discord"},
     {kStatic, Kind::Label, 8, 144, 80, 13, "Application ID:"},
     {txtDiscordApplicationID, Kind::Edit, 96, 140, 219, 21, ""},
@@ -161,9 +168,9 @@ struct PageLayout {
 };
 
 constexpr PageLayout kPages[] = {
-    {"MSN Messenger", " MSN Messenger 7 Skorrel ", 102, std::begin(kMsnControls), std::end(kMsnControls)},
-    {"mIRC", " mIRC Skorrel ", 104, std::begin(kMircControls), std::end(kMircControls)},
-    {"MySQL", " MySQL database linkup ", 270, std::begin(kMySqlControls), std::end(kMySqlControls)},
+    {"MSN Messenger", " MSN Messenger 7 Skorrel ", 120, std::begin(kMsnControls), std::end(kMsnControls)},
+    {"mIRC", " mIRC Skorrel ", 122, std::begin(kMircControls), std::end(kMircControls)},
+    {"MySQL", " MySQL database linkup ", 288, std::begin(kMySqlControls), std::end(kMySqlControls)},
     {"SSH", " SSH tunneling ", 190, std::begin(kSshControls), std::end(kSshControls)},
     {"Now playing", " Now playing ", 172, std::begin(kNowPlayingControls), std::end(kNowPlayingControls)},
     {"Scrobbling", " ListenBrainz and Last.fm ", 288, std::begin(kScrobblingControls),
@@ -274,7 +281,10 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         }
         return TRUE;
       case WM_TIMER:
-        if (window == dialog_ && wParam == kOutboxTimer) form_.RefreshOutbox();
+        if (window == dialog_ && wParam == kOutboxTimer) {
+          form_.RefreshOutbox();
+          form_.FollowTrack();
+        }
         return TRUE;
       case kSignInFinished:
         form_.SignInFinished();
@@ -306,25 +316,31 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     }
   }
 
-  // The chosen file replaces the typed path; a cancelled choice leaves it as it was.
-  void BrowseFilePath() {
+  // The chosen file replaces the typed path; a cancelled choice leaves it as it was. The file to
+  // write may be new; the key file to read must be there.
+  void BrowseFor(FormControl field) {
+    const bool toWrite = field == txtFilePath;
     std::wstring chosen(MAX_PATH, L'\0');
-    const std::wstring typed = Wide(Text(txtFilePath));
+    const std::wstring typed = Wide(Text(field));
     if (typed.size() < chosen.size()) typed.copy(chosen.data(), typed.size());
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = dialog_;
-    dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files\0*.*\0";
+    dialog.lpstrFilter = toWrite ? L"Text files (*.txt)\0*.txt\0All files\0*.*\0" : L"All files\0*.*\0";
     dialog.lpstrFile = chosen.data();
     dialog.nMaxFile = static_cast<DWORD>(chosen.size());
-    dialog.lpstrDefExt = L"txt";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
-    if (!GetSaveFileNameW(&dialog)) return;
+    dialog.lpstrDefExt = toWrite ? L"txt" : nullptr;
+    dialog.Flags = OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | (toWrite ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(toWrite ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return;
     chosen.resize(chosen.find(L'\0'));
-    SetText(txtFilePath, Utf8(chosen));
+    SetText(field, Utf8(chosen));
   }
 
   INT_PTR Command(int id, int code) {
+    if (code == EN_CHANGE) {
+      form_.TextChanged(static_cast<FormControl>(id));
+      return TRUE;
+    }
     switch (id) {
       case btnSave:
         form_.btnSaveClick();
@@ -340,7 +356,10 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         if (code == BN_CLICKED) form_.btnSSHForgetClick();
         return TRUE;
       case btnFileBrowse:
-        if (code == BN_CLICKED) BrowseFilePath();
+        if (code == BN_CLICKED) BrowseFor(txtFilePath);
+        return TRUE;
+      case btnSSHKeyBrowse:
+        if (code == BN_CLICKED) BrowseFor(txtSSHKeyFile);
         return TRUE;
       case btnMySQLSendAgain:
         if (code == BN_CLICKED) form_.btnMySQLSendAgainClick();
@@ -464,6 +483,9 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         break;
       case Kind::Password:
         windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_PASSWORD | WS_TABSTOP, exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case Kind::Preview:
+        windowClass = "EDIT", style |= ES_AUTOHSCROLL | ES_READONLY;
         break;
       case Kind::Memo:
         windowClass = "EDIT", style |= ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_TABSTOP;

@@ -1,10 +1,12 @@
 #pragma once
 // The configuration dialog as the shell shows it, and what the dialog edits through.
 #include <memory>
+#include <optional>
 
 #include "config/settings.h"
 #include "outbox/history_sender.h"
 #include "scrobble/http.h"
+#include "track/track.h"
 
 enum class ScrobbleQueue { ListenBrainz, LastFm };
 
@@ -30,6 +32,10 @@ class SettingsEditor {
   virtual void DiscardFailedPlays(ScrobbleQueue queue) = 0;
   // A client for the Last.fm sign-in's requests, which run on a thread of their own.
   virtual std::shared_ptr<HttpClient> MakeHttpClient() = 0;
+  // For the templates' previews, on the window thread: the track the player plays or pauses now,
+  // none while it is stopped, and where its tags come from.
+  virtual std::optional<TTrackMetaData> PlayingTrack() = 0;
+  virtual TagSource& PlayerTags() = 0;
 };
 
 class ConfigDialog {

@@ -106,6 +106,12 @@ enum FormControl : int {
   lblLastFmOutbox,
   btnLastFmSendAgain,
   btnLastFmDiscard,
+  // The line under each template field that shows what it gives.
+  lblMSNPreview,
+  lblmIRCPreview,
+  lblMySQLPreview,
+  lblFilePreview,
+  btnSSHKeyBrowse,
 };
 constexpr FormControl kFirstSettingControl = chkMSNActive;
 

@@ -25,6 +25,7 @@ void TrackDispatch::Reset() {
   lastFileName_.clear();
   lastFileTick_ = 0;
   paused_ = false;
+  currentTrack_ = {};
 }
 
 bool TrackDispatch::Accept(const std::string& fileName) {
@@ -63,6 +64,7 @@ void TrackDispatch::OnTrackNotice(LParam lParam) {
   track.ListenedAt =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
           .count();
+  currentTrack_ = track;
 
   if (settings_.IgnoreExts && IsIgnoredFile(track.FileName, settings_.IgnoreExtList)) {
     ClearNowPlaying();

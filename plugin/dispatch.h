@@ -36,6 +36,8 @@ class TrackDispatch {
   bool Paused() const { return paused_; }
   const TTrackMetaData& LastMSNTrack() const { return lastMSNTrack_; }
   const std::string& LastFileName() const { return lastFileName_; }
+  // The track of the last notice taken, ignored or not, with its play; empty after Reset.
+  const TTrackMetaData& CurrentTrack() const { return currentTrack_; }
   std::uint32_t LastFileTick() const { return lastFileTick_; }
 
  private:
@@ -55,6 +57,7 @@ class TrackDispatch {
   std::uint32_t lastFileTick_ = 0;
   bool paused_ = false;
   TTrackMetaData lastMSNTrack_;
+  TTrackMetaData currentTrack_;
   // The track the file and Discord show again on resume.
   TTrackMetaData lastShownTrack_;
 };

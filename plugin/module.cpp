@@ -195,6 +195,13 @@ void Module::SaveEdited(const PluginSettings& edited) {
   LogDebug("Config: Completed.");
 }
 
+std::optional<TTrackMetaData> Module::PlayingTrack() {
+  const TTrackMetaData& track = dispatch_.CurrentTrack();
+  // A pause leaves the track where it was; only a stop ends it.
+  if (track.FileName.empty() || !(dispatch_.Paused() || platform_.Player().IsPlaying())) return std::nullopt;
+  return track;
+}
+
 std::string Module::HostKeyRefusal() {
   const std::optional<HostKeyStore::Refusal> refusal = hostKeys_->LastRefusal();
   if (!refusal) return "";

@@ -101,6 +101,8 @@ class Module final : public SettingsEditor {
   void SendFailedPlaysAgain(ScrobbleQueue queue) override { Plays(queue).SendFailedAgain(); }
   void DiscardFailedPlays(ScrobbleQueue queue) override { Plays(queue).DiscardFailed(); }
   std::shared_ptr<HttpClient> MakeHttpClient() override { return platform_.MakeHttpClient(); }
+  std::optional<TTrackMetaData> PlayingTrack() override;
+  TagSource& PlayerTags() override { return platform_.Player(); }
 
   bool ListenerActive() const { return listener_ != nullptr; }
   const TrackDispatch& Dispatch() const { return dispatch_; }

@@ -6,7 +6,6 @@
 
 #include "diag/globals.h"
 #include "runtime/worker.h"
-#include "track/subtags.h"
 
 void ShellPublishers::SetMsnLine(const TTrackMetaData& track) {
   MSNSetNowPlaying(messenger_, player_, track, settings_.MSNDefaultFormat, settings_.MSNFormat);
@@ -84,7 +83,7 @@ void ShellPublishers::ShowTrack(const TTrackMetaData& track) {
   // requests. The two destinations share the tags they both show.
   TagMemo tags(player_);
   std::optional<std::string> text;
-  if (settings_.FileActive) text = SubTags(tags, track, settings_.FileFormat, false);
+  if (settings_.FileActive) text = NowPlayingText(tags, track, settings_.FileFormat);
   std::optional<DiscordActivity> activity;
   if (settings_.DiscordActive) activity = Activity(tags, track);
   if (text) file_.Write(settings_.FilePath, *text);

@@ -1,6 +1,9 @@
 #include "publish/msn.h"
 
+#include <vector>
+
 #include "runtime/unicode.h"
+#include "track/faststrings.h"
 #include "track/subtags.h"
 
 namespace {
@@ -81,6 +84,29 @@ MsnBlock EncodeMsnBlock(const MsnLine& line) {
     block[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
   }
   return block;
+}
+
+std::string MsnShownText(const MsnBlock& block) {
+  std::u16string wide;
+  for (std::size_t i = 0; i + 1 < block.size(); i += 2) {
+    const char16_t unit = static_cast<char16_t>(block[i] | block[i + 1] << 8);
+    if (unit == u'\0') break;
+    wide += unit;
+  }
+  // The fields as the messenger splits them: empty, "Music", on, format, three values, closing.
+  std::vector<std::string> fields;
+  const std::string text = Utf16ToUtf8(wide);
+  for (std::size_t from = 0;;) {
+    const std::size_t sep = text.find(kSep, from);
+    fields.push_back(text.substr(from, sep - from));
+    if (sep == std::string::npos) break;
+    from = sep + kSep.size();
+  }
+  if (fields.size() < 7) return {};
+  std::string shown = fields[3];
+  for (char slot = '0'; slot <= '2'; ++slot)
+    shown = ReplaceAll(shown, std::string{'{', slot, '}'}, fields[4 + (slot - '0')], true);
+  return shown;
 }
 
 void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,

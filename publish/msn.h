@@ -46,6 +46,10 @@ class MessengerLink {
 // closing "WMContentID" survive.
 MsnBlock EncodeMsnBlock(const MsnLine& line);
 
+// What the messenger shows of a block: its display format with {0}, {1} and {2} replaced by the
+// values, as they arrive after any cut.
+std::string MsnShownText(const MsnBlock& block);
+
 void MSNSetNowPlaying(MessengerLink& link, TagSource& tags, const TTrackMetaData& track, bool defaultFormat,
                       const std::string& format);
 void MSNClearNowPlaying(MessengerLink& link);

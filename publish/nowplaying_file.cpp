@@ -5,6 +5,11 @@
 
 #include "diag/globals.h"
 #include "publish/settle.h"
+#include "track/subtags.h"
+
+std::string NowPlayingText(TagSource& tags, const TTrackMetaData& track, const std::string& format) {
+  return SubTags(tags, track, format, false);
+}
 
 namespace {
 // A failed write is tried again after this, unless a newer text comes first.

@@ -7,6 +7,10 @@
 
 #include "runtime/sync.h"
 #include "runtime/worker.h"
+#include "track/track.h"
+
+// The file's text for a track: the format expanded, values as they are.
+std::string NowPlayingText(TagSource& tags, const TTrackMetaData& track, const std::string& format);
 
 // What the writer needs of the file system.
 class NowPlayingDisk {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "config/secret.h"
@@ -96,6 +97,19 @@ struct Editor final : SettingsEditor {
   void SendFailedPlaysAgain(ScrobbleQueue) override {}
   void DiscardFailedPlays(ScrobbleQueue) override {}
   std::shared_ptr<HttpClient> MakeHttpClient() override { return http; }
+  std::optional<TTrackMetaData> PlayingTrack() override { return playing; }
+  TagSource& PlayerTags() override { return player; }
+  std::optional<TTrackMetaData> playing;
+  // Counts what the previews ask of the player.
+  struct CountingTags final : TagSource {
+    std::string Tag(const std::string& file, const std::string& name) override {
+      ++asked[name];
+      const auto value = values.find(file + "|" + name);
+      return value == values.end() ? "" : value->second;
+    }
+    std::map<std::string, std::string> values;
+    std::map<std::string, int> asked;
+  } player;
   HistoryStatus lastFmOutbox;
   std::shared_ptr<HttpClient> http = std::make_shared<NoHttpClient>();
   HistoryStatus outbox;
@@ -235,6 +249,68 @@ TEST(TConfigForm, SignsInToLastFmOffTheWindowThreadWithTheTypedKeyAndShowsTheSes
   // The key stays what the last sign-in gave, and goes to the registry with the save.
   form.btnSaveClick();
   EXPECT_EQ(editor.settings.LastFmSessionKey, "sk1");
+}
+
+TEST(TConfigForm, EachTemplatesLineShowsWhatItsDestinationWouldSendForThePlayingTrackAsTyped) {
+  Editor editor;
+  TTrackMetaData song{"C:\\Music\\a.mp3"};
+  song.PlayId = "p1";
+  editor.playing = song;
+  editor.player.values = {{song.FileName + "|artist", "O'Brien"},
+                          {song.FileName + "|title", "Say \"Hi\""},
+                          {song.FileName + "|comment", std::string(200, 'x')}};
+  Controls controls;
+  TConfigForm form(controls, editor);
+  ApplyDefaults(editor.settings);
+  form.FormShow();
+  controls.checked[chkMSNDefaultFormat] = false;
+  struct Case {
+    FormControl field;
+    std::string typed;
+    FormControl line;
+    std::string shown;
+  };
+  const Case cases[] = {
+      // Escaped as the statement goes to the server.
+      {memMySQLCmd, "insert into t values ('%artist%', '%title%', '%playid%')", lblMySQLPreview,
+       R"(insert into t values ('O''Brien', 'Say \"Hi\"', 'p1'))"},
+      {memMySQLCmd, "select 1", lblMySQLPreview, kPreviewNoStatement},
+      {memmIRCCmd, "/me %artist%\r\n/echo %title%", lblmIRCPreview, "/me O'Brien \u00b6 /echo Say \"Hi\""},
+      {txtFileFormat, "%title% by %artist%", lblFilePreview, "Say \"Hi\" by O'Brien"},
+      {txtMSNFormat, "%artist%: %title%", lblMSNPreview, "O'Brien: Say \"Hi\""},
+      // The messenger's block cuts a long line; the preview shows what arrives.
+      {txtMSNFormat, "%comment%", lblMSNPreview, std::string(92, 'x')},
+  };
+  for (const Case& c : cases) {
+    // Typed a character at a time, as the field tells each change.
+    for (std::size_t typed = 1; typed <= c.typed.size(); ++typed) {
+      controls.text[c.field] = c.typed.substr(0, typed);
+      form.TextChanged(c.field);
+    }
+    EXPECT_EQ(controls.text[c.line], kPreviewPlaying + c.shown) << c.typed;
+  }
+  // However much is typed, the player is asked each tag once.
+  for (const auto& [name, times] : editor.player.asked) EXPECT_EQ(times, 1) << name;
+
+  // The default format box decides the messenger's line.
+  controls.checked[chkMSNDefaultFormat] = true;
+  form.chkMSNDefaultFormatClick();
+  EXPECT_EQ(controls.text[lblMSNPreview], kPreviewPlaying + std::string("O'Brien - Say \"Hi\""));
+
+  // Stopped: the sample track, said as such, with its quote escaped for the database.
+  editor.playing.reset();
+  controls.text[memMySQLCmd] = cases[0].typed;
+  form.FollowTrack();
+  EXPECT_EQ(controls.text[lblMySQLPreview],
+            kPreviewSample +
+                std::string(R"(insert into t values ('Guns N'' Roses', 'Sweet Child o'' Mine', )") +
+                "'4f0c1d2e-3b4a-4c5d-8e6f-7a8b9c0d1e2f')");
+  EXPECT_EQ(controls.text[lblFilePreview],
+            kPreviewSample + std::string("Sweet Child o' Mine by Guns N' Roses"));
+  // Another track playing: every line follows it.
+  editor.playing = TTrackMetaData{"C:\\Music\\Untagged.mp3"};
+  form.FollowTrack();
+  EXPECT_EQ(controls.text[lblFilePreview], kPreviewPlaying + std::string("Untagged"));
 }
 
 }  // namespace
