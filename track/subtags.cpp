@@ -117,9 +117,12 @@ class Expansion {
 std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::string& trackFormat,
                     bool sqlEscape, bool* usedFileName) {
   Expansion expansion(trackFormat);
-  LogDebug("SubTags");
-  LogDebug("SubTags: TrackFormat=" + trackFormat);
-  LogDebug("SubTags: RegExp Loop");
+  const bool logged = tags.Logged();
+  if (logged) {
+    LogDebug("SubTags");
+    LogDebug("SubTags: TrackFormat=" + trackFormat);
+    LogDebug("SubTags: RegExp Loop");
+  }
 
   int matches = 0;
   int empties = 0;
@@ -128,7 +131,7 @@ std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::str
   for (std::size_t from = 0; NextTag(trackFormat, from, start, length); from = start + length) {
     const std::string match = trackFormat.substr(start, length);
     ++matches;
-    LogDebug("SubTags: Match(" + std::to_string(matches) + ") - " + match);
+    if (logged) LogDebug("SubTags: Match(" + std::to_string(matches) + ") - " + match);
 
     const std::string name = WithoutPercentSigns(match);
     std::string value;
@@ -148,6 +151,6 @@ std::string SubTags(TagSource& tags, const TTrackMetaData& track, const std::str
   const std::string result = fallBack ? BareFileName(track.FileName) : expansion.Text();
   if (usedFileName) *usedFileName = fallBack;
 
-  LogDebug("SubTags: Output=" + result);
+  if (logged) LogDebug("SubTags: Output=" + result);
   return result;
 }

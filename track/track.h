@@ -23,21 +23,26 @@ class TagSource {
  public:
   virtual ~TagSource() = default;
   virtual std::string Tag(const std::string& fileName, const std::string& name) = 0;
+  // Whether a template's expansion from these tags is logged: not for the dialog's previews,
+  // which expand every template at each keystroke.
+  virtual bool Logged() const { return true; }
 };
 
 // Asks its source each tag of a file once: for the destinations of one notice that use the same
 // tags, so the player answers each request once.
 class TagMemo final : public TagSource {
  public:
-  explicit TagMemo(TagSource& source) : source_(source) {}
+  explicit TagMemo(TagSource& source, bool logged = true) : source_(source), logged_(logged) {}
   std::string Tag(const std::string& fileName, const std::string& name) override {
     const auto key = std::make_pair(fileName, name);
     const auto known = tags_.find(key);
     if (known != tags_.end()) return known->second;
     return tags_.emplace(key, source_.Tag(fileName, name)).first->second;
   }
+  bool Logged() const override { return logged_; }
 
  private:
   TagSource& source_;
+  bool logged_;
   std::map<std::pair<std::string, std::string>, std::string> tags_;
 };
