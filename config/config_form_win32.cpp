@@ -46,6 +46,7 @@ enum class Kind {
   Preview,
   Password,
   Memo,
+  Choice,  // a drop-down list whose text is the chosen item
   Group,
   Button,
   Push,
@@ -157,6 +158,19 @@ constexpr ControlLayout kNowPlayingControls[] = {
     {chkDiscordActive, Kind::Check, 8, 120, 233, 17, "Show the track in Discord"},
     {kStatic, Kind::Label, 8, 144, 80, 13, "Application ID:"},
     {txtDiscordApplicationID, Kind::Edit, 96, 140, 219, 21, ""},
+    {chkDiscordCovers, Kind::Check, 8, 166, 280, 17, "Show the album's cover, looked up on the Internet"},
+    {kStatic, Kind::Label, 8, 190, 80, 13, "Friends see:"},
+    {cboDiscordShows, Kind::Choice, 96, 186, 120, 100, nullptr},
+};
+
+// The items of each Choice control.
+struct Choices {
+  int id;
+  const char* const* begin;
+  const char* const* end;
+};
+constexpr Choices kChoices[] = {
+    {cboDiscordShows, std::begin(kDiscordShowsNames), std::end(kDiscordShowsNames)},
 };
 
 struct PageLayout {
@@ -172,7 +186,7 @@ constexpr PageLayout kPages[] = {
     {"mIRC", " mIRC Skorrel ", 122, std::begin(kMircControls), std::end(kMircControls)},
     {"MySQL", " MySQL database linkup ", 288, std::begin(kMySqlControls), std::end(kMySqlControls)},
     {"SSH", " SSH tunneling ", 190, std::begin(kSshControls), std::end(kSshControls)},
-    {"Now playing", " Now playing ", 172, std::begin(kNowPlayingControls), std::end(kNowPlayingControls)},
+    {"Now playing", " Now playing ", 216, std::begin(kNowPlayingControls), std::end(kNowPlayingControls)},
     {"Scrobbling", " ListenBrainz and Last.fm ", 288, std::begin(kScrobblingControls),
      std::end(kScrobblingControls)},
     {"Misc", " Misc Options ", 108, std::begin(kMiscControls), std::end(kMiscControls)},
@@ -188,7 +202,7 @@ constexpr bool EverySettingControlIsLaidOutOnceAsItsKind() {
         if (item->id != row.control) continue;
         const bool holdsText = item->kind == Kind::Edit || item->kind == Kind::ReadOnly ||
                                item->kind == Kind::ReadOnlySecret || item->kind == Kind::Password ||
-                               item->kind == Kind::Memo;
+                               item->kind == Kind::Memo || item->kind == Kind::Choice;
         if (row.flag ? item->kind != Kind::Check : !holdsText) return false;
         ++laidOut;
       }
@@ -491,6 +505,9 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
         windowClass = "EDIT", style |= ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_TABSTOP;
         exStyle = WS_EX_CLIENTEDGE;
         break;
+      case Kind::Choice:
+        windowClass = "COMBOBOX", style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+        break;
     }
     // Each page's group box is placed at the group's own offset.
     const int left = item.kind == Kind::Group ? kGroupLeft : item.left + dx;
@@ -505,6 +522,10 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     if (item.kind == Kind::Label || item.kind == Kind::Link || item.kind == Kind::Check)
       GrowToFit(control, font, item.kind == Kind::Check);
     if (item.kind == Kind::Password) SendMessageA(control, EM_SETPASSWORDCHAR, '*', 0);
+    for (const Choices& choices : kChoices)
+      if (choices.id == item.id)
+        for (const char* const* name = choices.begin; name != choices.end; ++name)
+          SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(*name).c_str()));
     if (item.id != kStatic) controls_[item.id] = control;
   }
 
@@ -559,6 +580,14 @@ class Win32ConfigForm final : public ConfigDialog, FormControls {
     return Utf8(text);
   }
   void SetText(FormControl id, const std::string& text) override {
+    for (const Choices& choices : kChoices)
+      if (choices.id == id) {
+        // A list's text is its chosen item; one it does not hold chooses none.
+        const LRESULT at = SendMessageW(Control(id), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                        reinterpret_cast<LPARAM>(Wide(text).c_str()));
+        SendMessageW(Control(id), CB_SETCURSEL, at == CB_ERR ? static_cast<WPARAM>(-1) : at, 0);
+        return;
+      }
     SetWindowTextW(Control(id), Wide(text).c_str());
   }
   void SetEnabled(FormControl id, bool enabled) override { EnableWindow(Control(id), enabled); }

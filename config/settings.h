@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "config/reg.h"
+#include "publish/discord_shows.h"
 #include "scrobble/api_roots.h"
 
 struct PluginSettings {
@@ -39,6 +40,10 @@ struct PluginSettings {
   bool FileClear = true;
   bool DiscordActive = false;
   std::string DiscordApplicationID;
+  bool DiscordCovers = true;
+  std::string DiscordShows;
+  std::string ItunesAPI;
+  std::string CoverArtArchiveAPI;
   std::string OutboxPath;
   bool ListenBrainzActive = false;
   std::string ListenBrainzToken;
@@ -82,6 +87,8 @@ enum FormControl : int {
   chkFileClear,
   chkDiscordActive,
   txtDiscordApplicationID,
+  chkDiscordCovers,
+  cboDiscordShows,
   chkListenBrainzActive,
   txtListenBrainzToken,
   txtListenBrainzAPI,
@@ -191,6 +198,14 @@ inline constexpr SettingRow kSettingRows[] = {
     {"File Clear", kNonZero, &PluginSettings::FileClear, chkFileClear},
     {"Discord Active", kExactlyOne, &PluginSettings::DiscordActive, chkDiscordActive},
     {"Discord Application ID", kAsStored, &PluginSettings::DiscordApplicationID, txtDiscordApplicationID},
+    {"Discord Covers", kNonZero, &PluginSettings::DiscordCovers, chkDiscordCovers},
+    // One of kDiscordShowsNames.
+    {"Discord Shows", DefaultIfEmpty(kDiscordShowsNames[static_cast<int>(kDiscordShowsDefault)]),
+     &PluginSettings::DiscordShows, cboDiscordShows},
+    // Not in the dialog, like Last.fm API: where the covers are looked up.
+    {"iTunes Search API", DefaultIfEmpty(kItunesDefaultApi), &PluginSettings::ItunesAPI, kNoControl},
+    {"Cover Art Archive API", DefaultIfEmpty(kCoverArtArchiveDefaultApi), &PluginSettings::CoverArtArchiveAPI,
+     kNoControl},
     // Stored as typed, like File Path; not in the dialog.
     {"Outbox Path", DefaultIfEmpty("%APPDATA%\\Skorrel\\outbox.sqlite3"), &PluginSettings::OutboxPath,
      kNoControl},

@@ -64,12 +64,23 @@ void ShellPublishers::StartPlay(const TTrackMetaData& track, std::uint32_t now) 
   scrobbler_.Start(listen, now, targets);
 }
 
+namespace {
+// The MusicBrainz release a tagger wrote, as the player names the tag.
+constexpr const char* kReleaseIdTag = "MusicBrainz Album Id";
+}  // namespace
+
 DiscordActivity ShellPublishers::Activity(TagSource& tags, const TTrackMetaData& track) {
   // The player answers at once, on this thread: these are its own window's requests.
   const long long positionMs = player_.GetOutputTime(0), lengthS = player_.GetOutputTime(1);
   DiscordActivity activity;
-  activity.title = tags.Tag(track.FileName, "title");
+  // An untagged file shows its file name, as the other destinations do.
+  activity.title = SubTags(tags, track, "%title%", false);
   activity.artist = tags.Tag(track.FileName, "artist");
+  activity.shows = DiscordShowsNamed(settings_.DiscordShows);
+  if (settings_.DiscordCovers) {
+    activity.album = tags.Tag(track.FileName, "album");
+    if (!activity.album.empty()) activity.releaseId = tags.Tag(track.FileName, kReleaseIdTag);
+  }
   const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                std::chrono::system_clock::now().time_since_epoch())
                                .count();
@@ -87,7 +98,11 @@ void ShellPublishers::ShowTrack(const TTrackMetaData& track) {
   std::optional<DiscordActivity> activity;
   if (settings_.DiscordActive) activity = Activity(tags, track);
   if (text) file_.Write(settings_.FilePath, *text);
-  if (activity) discord_.Show(settings_.DiscordApplicationID, *activity);
+  if (activity)
+    discord_.Show(settings_.DiscordApplicationID, *activity,
+                  settings_.DiscordCovers ? std::optional<CoverRoots>(
+                                                CoverRoots{settings_.ItunesAPI, settings_.CoverArtArchiveAPI})
+                                          : std::nullopt);
 }
 
 void ShellPublishers::HideTrack() {

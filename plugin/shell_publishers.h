@@ -22,7 +22,7 @@ class ShellPublishers final : public Publishers {
         messenger_(messenger),
         mirc_(mirc),
         file_(disk),
-        discord_(discord),
+        discord_(discord, http()),
         scrobbler_(http, LoggedSenders()) {}
 
   void SetMsnLine(const TTrackMetaData& track) override;

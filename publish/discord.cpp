@@ -6,12 +6,14 @@
 
 #include "diag/globals.h"
 #include "publish/settle.h"
+#include "scrobble/service_text.h"
 
 namespace {
 
 using nlohmann::json;
 
-constexpr std::size_t kMinText = 2, kMaxText = 128;
+constexpr std::size_t kMaxText = 128;
+constexpr const char* kZeroWidthSpace = "\xe2\x80\x8b";
 constexpr std::chrono::milliseconds kRetryLast{60000};
 constexpr const char* kConnectionLost =
     "Discord: the connection to Discord was lost; it is made again once Discord is back";
@@ -57,17 +59,13 @@ bool DecodeDiscordFrame(std::string& buffer, DiscordFrame& frame) {
 }
 
 std::string DiscordText(std::string_view utf8) {
-  // Counted in UTF-16 units, as Discord's own strings are; cut only before a lead byte.
-  std::size_t units = 0, at = 0;
-  while (at < utf8.size()) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[at]);
-    const std::size_t bytes = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    const std::size_t weight = bytes == 4 ? 2 : 1;
-    if (units + weight > kMaxText) break;
-    units += weight;
-    at = std::min(utf8.size(), at + bytes);
-  }
-  return units < kMinText ? std::string() : std::string(utf8.substr(0, at));
+  // UTF-8 takes at least as many bytes as UTF-16 takes units, so the byte limit is the binding one.
+  std::string text = Utf8Prefix(utf8, kMaxText);
+  const auto characters = std::count_if(
+      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+  // Below U+10000 a character is one unit, short of Discord's two.
+  if (characters == 1 && static_cast<unsigned char>(text[0]) < 0xF0) text += kZeroWidthSpace;
+  return text;
 }
 
 std::string DiscordHandshake(const std::string& clientId) {
@@ -75,40 +73,72 @@ std::string DiscordHandshake(const std::string& clientId) {
 }
 
 std::string DiscordSetActivity(std::uint32_t pid, const std::optional<DiscordActivity>& activity,
-                               const std::string& nonce) {
+                               const std::string& nonce, const std::string& coverUrl) {
   json args{{"pid", pid}};
   if (activity) {
-    json shown{{"type", 2}};
+    json shown{{"type", 2}, {"status_display_type", static_cast<int>(activity->shows)}};
     if (std::string details = DiscordText(activity->title); !details.empty()) shown["details"] = details;
     if (std::string state = DiscordText(activity->artist); !state.empty()) shown["state"] = state;
     shown["timestamps"] = {{"start", activity->startMs}};
     if (activity->endMs) shown["timestamps"]["end"] = *activity->endMs;
+    if (!coverUrl.empty()) {
+      shown["assets"] = {{"large_image", coverUrl}};
+      if (std::string album = DiscordText(activity->album); !album.empty())
+        shown["assets"]["large_text"] = album;
+    }
     args["activity"] = shown;
   }
   return Dump({{"cmd", "SET_ACTIVITY"}, {"args", args}, {"nonce", nonce}});
 }
 
-void DiscordPresence::Show(const std::string& clientId, const DiscordActivity& activity) {
-  Update(&clientId, activity, true);
+void DiscordPresence::Show(const std::string& clientId, const DiscordActivity& activity,
+                           const std::optional<CoverRoots>& roots) {
+  Update(&clientId, activity, roots, true);
 }
 
-void DiscordPresence::Clear() { Update(nullptr, std::nullopt, false); }
+void DiscordPresence::Clear() { Update(nullptr, std::nullopt, std::nullopt, false); }
+
+void DiscordPresence::Look() {
+  bool wake = false, onPipe = false;
+  {
+    const std::lock_guard<HandOffMutex> hold(lock_);
+    wake = std::exchange(wanted_.looked, false);
+    onPipe = wanted_.onPipe;
+  }
+  if (!wake) return;
+  if (onPipe)
+    pipes_.Wake();
+  else
+    changed_.notify_one();
+}
+
+std::optional<std::string> DiscordPresence::Cover(const Wanted& now) {
+  if (!now.activity || !now.covers) return std::string();
+  CoverQuery query;
+  static_cast<CoverRoots&>(query) = *now.covers;
+  query.artist = now.activity->artist;
+  query.album = now.activity->album;
+  query.releaseId = now.activity->releaseId;
+  return covers_.Find(query);
+}
 
 void DiscordPresence::Update(const std::string* clientId, const std::optional<DiscordActivity>& activity,
-                             bool connect) {
-  bool wake = false, onPipe = false;
+                             const std::optional<CoverRoots>& covers, bool connect) {
+  bool wake = false, onPipe = false, resumed = false;
   {
     const std::lock_guard<HandOffMutex> hold(lock_);
     if (clientId) wanted_.clientId = *clientId;
     wanted_.activity = activity;
+    wanted_.covers = covers;
     ++wanted_.version;
     wanted_.connect = wanted_.connect || connect;
-    wanted_.stopping = false;
+    resumed = std::exchange(wanted_.stopping, false);
     // A worker that has not yet looked since its last wake sees this anyway: one wake (a call into
     // the system) per look, however fast the tracks change.
     wake = std::exchange(wanted_.looked, false);
     onPipe = wanted_.onPipe;
   }
+  if (resumed) covers_.Resume();
   // A clear before anything was shown needs no worker.
   if (!started_ && !connect) return;
   started_ = true;
@@ -128,7 +158,9 @@ bool DiscordPresence::Stop(std::chrono::milliseconds limit) {
   // The worker may be in the handshake, on the pipe, or waiting without one.
   pipes_.Wake();
   changed_.notify_one();
-  if (!worker_.WaitEnded(limit)) return false;
+  const auto until = std::chrono::steady_clock::now() + limit;
+  const bool covers = covers_.Stop(limit);
+  if (!worker_.WaitEnded(LeftUntil(until)) || !covers) return false;
   started_ = false;
   return true;
 }
@@ -146,12 +178,18 @@ void DiscordPresence::Run() noexcept {
 void DiscordPresence::Serve() {
   std::unique_ptr<DiscordConnection> pipe;
   std::uint64_t sent = 0;  // the version of the presence last sent on this pipe
-  const auto command = [&](const Wanted& now) {
+  std::string sentCover;   // and the cover it showed
+  const auto command = [&](const Wanted& now, const std::string& cover) {
     inFlight_ = std::to_string(pipes_.ProcessId()) + "-" + std::to_string(++nonces_);
     sent = now.version;
+    sentCover = cover;
+    pacer_.Sent(timing_.now());
     return pipe->Send(
-        EncodeDiscordFrame(kFrame, DiscordSetActivity(pipes_.ProcessId(), now.activity, inFlight_)));
+        EncodeDiscordFrame(kFrame, DiscordSetActivity(pipes_.ProcessId(), now.activity, inFlight_, cover)));
   };
+  // The version whose cover is awaited, and until when.
+  std::uint64_t coverAwaited = 0;
+  SendPacer::Clock::time_point coverUntil{};
   std::uint64_t settled = 0;  // the version a settle last ended at
   std::string pipeClientId;   // the application the pipe was opened for
   // Discord not running: looked for again after this, doubling, until it is found or a track comes.
@@ -168,7 +206,7 @@ void DiscordPresence::Serve() {
     }
     if (now.stopping) {
       // The last presence (the clear of quit) goes out without waiting for the answer.
-      if (pipe && sent != now.version) command(now);
+      if (pipe && sent != now.version) command(now, {});
       return;
     }
     // Another application ID was saved: the presence belongs to the application the pipe names.
@@ -177,8 +215,11 @@ void DiscordPresence::Serve() {
       pipe.reset();
       retryDue = true;
     }
-    const bool due =
-        pipe ? inFlight_.empty() && sent != now.version : (now.connect || retryDue) && !now.clientId.empty();
+    // Asked even while Discord is away, so that the cover is known when it is back.
+    const std::optional<std::string> cover = Cover(now);
+    // A cover that came after its presence went without it is a change too.
+    const bool changed = sent != now.version || (cover && *cover != sentCover);
+    const bool due = pipe ? inFlight_.empty() && changed : (now.connect || retryDue) && !now.clientId.empty();
     if (due && settled != now.version) {
       settled = Settle();
       continue;
@@ -196,11 +237,12 @@ void DiscordPresence::Serve() {
         pipe = Connect(now.clientId);
         inFlight_.clear();
         sent = 0;
+        sentCover.clear();
         if (pipe) {
           pipeClientId = now.clientId;
           retry = {};
         } else if (retry.count() == 0) {
-          retry = retryFirst_;
+          retry = timing_.retryFirst;
         }
       } else {
         std::unique_lock<HandOffMutex> hold(lock_);
@@ -217,15 +259,31 @@ void DiscordPresence::Serve() {
       }
       continue;
     }
-    if (due && !command(now)) {
-      LogDebug(kConnectionLost);
-      pipe.reset();
-      retry = retryFirst_;
-      continue;
+    // A change waits for the rate's window and, at most coverWait, for its cover; the pipe's wait
+    // ends then, or at the next change.
+    std::chrono::milliseconds limit = DiscordConnection::kNoLimit;
+    if (due) {
+      const auto at = timing_.now();
+      auto sendAt = pacer_.NextSend(at);
+      if (!cover) {
+        if (coverAwaited != now.version) {
+          coverAwaited = now.version;
+          coverUntil = at + timing_.coverWait;
+        }
+        sendAt = std::max(sendAt, coverUntil);
+      }
+      if (sendAt > at) {
+        limit = std::chrono::ceil<std::chrono::milliseconds>(sendAt - at);
+      } else if (!command(now, cover.value_or(""))) {
+        LogDebug(kConnectionLost);
+        pipe.reset();
+        retry = timing_.retryFirst;
+        continue;
+      }
     }
     if (!EnterPipeWait()) continue;
     DiscordFrame frame;
-    const DiscordConnection::Read read = pipe->Receive(frame);
+    const DiscordConnection::Read read = pipe->Receive(frame, limit);
     {
       const std::lock_guard<HandOffMutex> hold(lock_);
       wanted_.onPipe = false;
@@ -236,7 +294,7 @@ void DiscordPresence::Serve() {
       case DiscordConnection::Read::Broken:
         LogDebug(kConnectionLost);
         pipe.reset();
-        retry = retryFirst_;
+        retry = timing_.retryFirst;
         break;
       case DiscordConnection::Read::Frame:
         if (!Handle(*pipe, frame)) pipe.reset();
@@ -273,7 +331,7 @@ std::unique_ptr<DiscordConnection> DiscordPresence::Connect(const std::string& c
   if (!pipe->Send(EncodeDiscordFrame(kHandshake, DiscordHandshake(clientId)))) return nullptr;
   for (;;) {
     DiscordFrame frame;
-    switch (pipe->Receive(frame)) {
+    switch (pipe->Receive(frame, DiscordConnection::kNoLimit)) {
       case DiscordConnection::Read::Woken: {
         const std::lock_guard<HandOffMutex> hold(lock_);
         if (wanted_.stopping) return nullptr;

@@ -1,5 +1,6 @@
 #include "publish/discord_pipe_win32.h"
 
+#include <algorithm>
 #include <string>
 #include <system_error>
 
@@ -35,7 +36,9 @@ class Win32DiscordConnection final : public DiscordConnection {
     return GetOverlappedResult(pipe_.get(), &write, &written, FALSE) && written == bytes.size();
   }
 
-  Read Receive(DiscordFrame& frame) override {
+  Read Receive(DiscordFrame& frame, std::chrono::milliseconds limit) override {
+    const DWORD wait =
+        limit == kNoLimit ? INFINITE : static_cast<DWORD>(std::min<long long>(limit.count(), INFINITE - 1));
     for (;;) {
       if (DecodeDiscordFrame(buffer_, frame)) return Read::Frame;
       if (!reading_) {
@@ -49,7 +52,7 @@ class Win32DiscordConnection final : public DiscordConnection {
       }
       // The read stays under way across a wake, so no byte of a frame is lost.
       const HANDLE waits[] = {readDone_.get(), wake_};
-      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return Read::Woken;
+      if (WaitForMultipleObjects(2, waits, FALSE, wait) != WAIT_OBJECT_0) return Read::Woken;
       DWORD got = 0;
       const bool done = GetOverlappedResult(pipe_.get(), &read_, &got, FALSE);
       reading_ = false;

@@ -3,3 +3,6 @@
 // services' own.
 inline constexpr const char* kListenBrainzDefaultApi = "https://api.listenbrainz.org";
 inline constexpr const char* kLastFmDefaultApi = "https://ws.audioscrobbler.com/2.0/";
+// Where Discord's presence looks up album covers.
+inline constexpr const char* kItunesDefaultApi = "https://itunes.apple.com";
+inline constexpr const char* kCoverArtArchiveDefaultApi = "https://coverartarchive.org";

@@ -30,6 +30,11 @@ class HttpClient {
   virtual ~HttpClient() = default;
   // Blocks on the sender's thread, at most the client's time-outs.
   virtual HttpResponse Post(const HttpRequest& request) = 0;
+  // A GET of url, as Post blocks. A redirect is the answer (its status and Location), not
+  // followed: a cover service's redirect says where the image is without fetching it.
+  virtual HttpResponse Get(const std::string& url) {
+    return {0, {}, "", "this client has no GET (" + url + ")"};
+  }
   // From any thread: the request in flight, if any, ends at once with no answer.
   virtual void Cancel() = 0;
   // On the thread that posts, when it ends: lets go of what the client keeps open, so that nothing
@@ -42,5 +47,6 @@ class HttpClient {
 class NoHttpClient final : public HttpClient {
  public:
   HttpResponse Post(const HttpRequest&) override { return {0, {}, "", "this build has no HTTP client"}; }
+  HttpResponse Get(const std::string&) override { return {0, {}, "", "this build has no HTTP client"}; }
   void Cancel() override {}
 };

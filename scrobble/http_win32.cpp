@@ -75,7 +75,11 @@ void WinHttpClient::Cancel() {
   if (request_) WinHttpCloseHandle(std::exchange(request_, nullptr));
 }
 
-HttpResponse WinHttpClient::Post(const HttpRequest& request) {
+HttpResponse WinHttpClient::Post(const HttpRequest& request) { return Exchange(L"POST", request, true); }
+
+HttpResponse WinHttpClient::Get(const std::string& url) { return Exchange(L"GET", {url, {}, "", ""}, false); }
+
+HttpResponse WinHttpClient::Exchange(const wchar_t* verb, const HttpRequest& request, bool followRedirects) {
   HttpResponse response;
   if (!session_) {
     session_ = WinHttpOpen(Wide(SkorrelUserAgent()).c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
@@ -103,8 +107,8 @@ HttpResponse WinHttpClient::Post(const HttpRequest& request) {
     response.error = LastError("connecting");
     return response;
   }
-  HINTERNET handle = WinHttpOpenRequest(connection.get(), L"POST", path.empty() ? L"/" : path.c_str(),
-                                        nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+  HINTERNET handle = WinHttpOpenRequest(connection.get(), verb, path.empty() ? L"/" : path.c_str(), nullptr,
+                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
   if (!handle) {
     response.error = LastError("opening the request");
@@ -120,9 +124,15 @@ HttpResponse WinHttpClient::Post(const HttpRequest& request) {
     if (request_ == handle) WinHttpCloseHandle(std::exchange(request_, nullptr));
   });
 
-  std::wstring headers = Wide("Content-Type: " + request.contentType + "\r\n");
+  if (!followRedirects) {
+    DWORD feature = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof feature);
+  }
+  std::wstring headers =
+      request.contentType.empty() ? std::wstring() : Wide("Content-Type: " + request.contentType + "\r\n");
   for (const auto& [name, value] : request.headers) headers += Wide(name + ": " + value + "\r\n");
-  if (!WinHttpSendRequest(handle, headers.c_str(), DWORD(-1), const_cast<char*>(request.body.data()),
+  if (!WinHttpSendRequest(handle, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          headers.empty() ? 0 : DWORD(-1), const_cast<char*>(request.body.data()),
                           DWORD(request.body.size()), DWORD(request.body.size()), 0) ||
       !WinHttpReceiveResponse(handle, nullptr)) {
     response.error = LastError("sending the request");

@@ -10,6 +10,7 @@ class WinHttpClient final : public HttpClient {
   WinHttpClient();
   ~WinHttpClient() override;
   HttpResponse Post(const HttpRequest& request) override;
+  HttpResponse Get(const std::string& url) override;
   void Cancel() override;
   void Release() override;
 
@@ -19,6 +20,8 @@ class WinHttpClient final : public HttpClient {
   static constexpr int kWholeRequestMs = 30000;
 
  private:
+  HttpResponse Exchange(const wchar_t* verb, const HttpRequest& request, bool followRedirects);
+
   void* session_ = nullptr;
   std::mutex lock_;
   void* request_ = nullptr;  // the request in flight, closed by Cancel

@@ -9,23 +9,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string FormEncoded(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-        byte == '-' || byte == '.' || byte == '_' || byte == '~') {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 15];
-    }
-  }
-  return encoded;
-}
-
 void AddListen(LastFmParams& params, const Listen& listen, const std::string& suffix) {
   params["artist" + suffix] = WithoutNul(listen.artist);
   params["track" + suffix] = WithoutNul(listen.track);

@@ -16,17 +16,18 @@ std::string Repeat(const std::string& text, int times) {
   return out;
 }
 
-TEST(DiscordText, KeepsTwoTo128UnitsAndCutsOnlyOnACharacterBoundary) {
+TEST(DiscordText, FitsIn128BytesCutOnACharacterAndPadsOneCharacter) {
   const std::string kana = "\xe3\x81\x82", note = "\xf0\x9f\x8e\xb5";  // one UTF-16 unit, and two
+  const std::string zwsp = "\xe2\x80\x8b";
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
-      {"x", ""},
-      {kana, ""},
+      {"X", "X" + zwsp},
+      {kana, kana + zwsp},
       {note, note},
       {"xy", "xy"},
       {Repeat("a", 200), Repeat("a", 128)},
-      {Repeat(kana, 130), Repeat(kana, 128)},
-      {Repeat("a", 127) + note, Repeat("a", 127)},  // the emoji would be units 128 and 129
+      {Repeat(kana, 50), Repeat(kana, 42)},         // 126 bytes: the 43rd would need 129
+      {Repeat("a", 127) + note, Repeat("a", 127)},  // cut before the emoji, not inside it
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(DiscordText(in), out) << in.size();
 }
@@ -54,7 +55,9 @@ DiscordActivity Playing(const std::string& title) {
 TEST(DiscordPresence, ADiscordStartedAfterThePlayerIsFoundWithoutAnotherTrack) {
   discordtest::FakeDiscord discord;
   discord.SetRunning(false);
-  DiscordPresence presence(discord, std::chrono::milliseconds(10));
+  DiscordTiming timing;
+  timing.retryFirst = std::chrono::milliseconds(10);
+  DiscordPresence presence(discord, std::make_shared<NoHttpClient>(), timing);
   presence.Show("1", Playing("Teardrop"));
   // Looked for twice without finding it: the wait between looks has begun.
   ASSERT_TRUE(discord.WaitFor([](int opens, auto&, auto&) { return opens >= 2; }));
@@ -66,7 +69,7 @@ TEST(DiscordPresence, ADiscordStartedAfterThePlayerIsFoundWithoutAnotherTrack) {
 
 TEST(DiscordPresence, ANewApplicationIdConnectsAgainWithIt) {
   discordtest::FakeDiscord discord;
-  DiscordPresence presence(discord);
+  DiscordPresence presence(discord, std::make_shared<NoHttpClient>());
   presence.Show("1", Playing("First"));
   ASSERT_TRUE(discord.WaitFor([](int, auto&, auto& shown) { return shown.size() == 1; }));
   presence.Show("2", Playing("Second"));
