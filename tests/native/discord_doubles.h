@@ -113,7 +113,8 @@ class FakeDiscord final : public DiscordPipes {
       changed_.wait_for(hold, limit, ready);
       timed_ = false;
     }
-    if (std::exchange(woken_, false)) return DiscordConnection::Read::Woken;
+    // Woken, or the limit passed.
+    if (std::exchange(woken_, false) || inbox_.empty()) return DiscordConnection::Read::Woken;
     frame = {kFrame, inbox_.front()};
     inbox_.pop_front();
     return DiscordConnection::Read::Frame;
