@@ -6,6 +6,7 @@
 
 #include "diag/globals.h"
 #include "runtime/worker.h"
+#include "track/subtags.h"
 
 void ShellPublishers::SetMsnLine(const TTrackMetaData& track) {
   MSNSetNowPlaying(messenger_, player_, track, settings_.MSNDefaultFormat, settings_.MSNFormat);

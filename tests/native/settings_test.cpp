@@ -148,6 +148,8 @@ TEST(SaveSettings, WritesEveryValueItOwnsInOrderWithTheirTypes) {
                                        "File Active",        "File Path",
                                        "File Format",        "File Clear",
                                        "Discord Active",     "Discord Application ID",
+                                       "Discord Covers",     "Discord Shows",
+                                       "iTunes Search API",  "Cover Art Archive API",
                                        "Outbox Path",        "ListenBrainz Active",
                                        "ListenBrainz Token", "ListenBrainz API",
                                        "Last.fm Active",     "Last.fm API Key",
