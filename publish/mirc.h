@@ -11,6 +11,7 @@ class CommandSafeTags final : public TagSource {
  public:
   explicit CommandSafeTags(TagSource& inner) : inner_(inner) {}
   std::string Tag(const std::string& fileName, const std::string& name) override;
+  bool Logged() const override { return inner_.Logged(); }
 
  private:
   TagSource& inner_;

@@ -31,6 +31,15 @@ TEST(MircCommand, AFileNameStandingInForTheTemplateIsBlankedToo) {
   EXPECT_EQ(MircCommand(tags, kSong, ""), "01 Song");
 }
 
+// The blanking wrapper must not turn a preview's quiet expansion back into a logged one.
+TEST(CommandSafeTags, IsLoggedAsTheSourceItWraps) {
+  TagTable tags;
+  for (bool logged : {true, false}) {
+    TagMemo source(tags, logged);
+    EXPECT_EQ(CommandSafeTags(source).Logged(), logged);
+  }
+}
+
 // Records the conversation's steps in order, alongside the tag lookups.
 class FakeLink : public MircLink {
  public:

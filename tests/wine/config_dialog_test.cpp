@@ -220,6 +220,12 @@ class SettingsDialog : public ::testing::Test {
     }
   }
   void Click(FormControl id) { SendMessageA(Control(id), BM_CLICK, 0, 0); }
+  // Chosen as a user does: the list's selection, then its change told to the dialog.
+  void Choose(FormControl id, int item) {
+    SendMessageA(Control(id), CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    SendMessageA(GetParent(Control(id)), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(Control(id)));
+  }
   bool Checked(FormControl id) const { return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
   // Posted: a save that fails shows a box, which a sent click would wait for.
   void Save() { PostMessageA(Control(btnSave), BM_CLICK, 0, 0); }
@@ -313,10 +319,11 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
   Type(memmIRCCmd, "one\ntwo");
   // Every box the other way round from how it was loaded; SSH stays off.
   const std::vector<FormControl> flipped = {
-      chkmIRCActive, chkMSNActive,     chkMSNClear,           chkMSNDefaultFormat,
-      chkIgnore,     chkMySQLActive,   chkMySQLSSH,           chkFileActive,
-      chkFileClear,  chkDiscordActive, chkListenBrainzActive, chkLastFmActive};
+      chkmIRCActive,    chkMSNActive,          chkMSNClear,    chkMSNDefaultFormat, chkIgnore,
+      chkMySQLActive,   chkMySQLSSH,           chkFileActive,  chkFileClear,        chkDiscordActive,
+      chkDiscordCovers, chkListenBrainzActive, chkLastFmActive};
   for (FormControl id : flipped) Click(id);
+  Choose(cboDiscordShows, 2);
   Save();
   ASSERT_TRUE(WaitUntilGone(dialog_, 10000));
   ASSERT_TRUE(Reopened());
@@ -348,6 +355,11 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
       {"File Clear", "4:" + std::string("\0\0\0\0", 4)},
       {"Discord Active", "4:" + std::string("\1\0\0\0", 4)},
       {"Discord Application ID", "1:123" + nul},
+      {"Discord Covers", "4:" + std::string("\0\0\0\0", 4)},
+      {"Discord Shows", "1:title" + nul},
+      // Not in the dialog: saved as loaded, the defaults.
+      {"iTunes Search API", "1:https://itunes.apple.com" + nul},
+      {"Cover Art Archive API", "1:https://coverartarchive.org" + nul},
       {"Outbox Path", "1:" + dir.File("outbox.sqlite3") + nul},
       {"ListenBrainz Active", "4:" + std::string("\1\0\0\0", 4)},
       {"ListenBrainz API", "1:https://api.listenbrainz.org" + nul},
@@ -383,6 +395,7 @@ TEST_F(SettingsDialog, EverySettingWrittenIntoTheControlsIsStoredAsWrittenAndSho
                                                               : text)
         << id;
   EXPECT_EQ(TextOf(Control(memmIRCCmd)), "one\r\ntwo");
+  EXPECT_EQ(TextOf(Control(cboDiscordShows)), "title");
   for (FormControl id : flipped)
     EXPECT_EQ(Checked(id), id == chkmIRCActive || id == chkMySQLActive || id == chkMySQLSSH ||
                                id == chkFileActive || id == chkDiscordActive || id == chkListenBrainzActive ||
