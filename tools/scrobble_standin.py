@@ -1,8 +1,15 @@
 #!/usr/bin/env python3
-"""Stand-in for ListenBrainz (and the servers that speak its API) or for Last.fm's 2.0 API.
+"""Stand-in for ListenBrainz (and the servers that speak its API), for Last.fm's 2.0 API, or for
+the two cover services Discord's presence looks albums up in.
 
     scrobble_standin.py listenbrainz --token TOKEN
     scrobble_standin.py lastfm --api-key KEY --secret SECRET [--session-key SK]
+    scrobble_standin.py covers
+
+As the cover services it answers GET /search?term=... as the iTunes Search API does, with an
+artworkUrl100 made from the term (no album when the term holds "Unknown"), and
+GET /release/MBID/front-500 as the Cover Art Archive does, with a redirect to the image. Each
+look-up counts as a play; "hang" holds one back until the next /_answer, and then answers it.
 
 Listens on 127.0.0.1 on a free port and prints that port as its first line. Then it prints each
 request decoded, one line each, and checks it as the service would: the token, or the api_key,
@@ -125,6 +132,35 @@ class Handler(BaseHTTPRequestHandler):
         if self.server.service == "listenbrainz":
             return self.listenbrainz(body)
         return self.lastfm(body)
+
+    def do_GET(self):
+        if self.server.service != "covers":
+            return self.reply(404, {"error": "Not found"})
+        url = urllib.parse.urlsplit(self.path)
+        query = {k: v[0] for k, v in urllib.parse.parse_qs(url.query).items()}
+        parts = url.path.strip("/").split("/")
+        if url.path == "/search" and query.get("entity") == "album" and query.get("limit") == "1":
+            record = {"kind": "itunes", "term": query.get("term", "")}
+        elif len(parts) == 3 and parts[0] == "release" and parts[2] == "front-500":
+            record = {"kind": "caa", "release": parts[1]}
+        else:
+            return self.reply(404, {"error": "Not found"})
+        self.say(json.dumps(record, ensure_ascii=False))
+        self.server.state.accept(record, True)
+        answer = self.server.next_answer()
+        if answer == "hang":
+            self.say("holding the look-up back")
+            self.server.state.note(answer)
+            self.server.state.hung.wait(120)
+        if record["kind"] == "caa":
+            self.send_response(307)
+            self.send_header("Location", f"http://archive.example/{parts[1]}/front-500.jpg")
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
+        term = record["term"]
+        found = [] if "Unknown" in term else [{
+            "artworkUrl100": "https://is1-ssl.mzstatic.example/" + urllib.parse.quote(term) + "/100x100bb.jpg"}]
+        self.reply(200, {"resultCount": len(found), "results": found})
 
     # Scripted failures of a submission of these titles: "done" when answered, "bad" when the
     # request is to be refused with 400, None when it goes on as usual.
@@ -264,7 +300,7 @@ class Server(ThreadingHTTPServer):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("service", choices=["listenbrainz", "lastfm"])
+    parser.add_argument("service", choices=["listenbrainz", "lastfm", "covers"])
     parser.add_argument("--token", default="lb-token")
     parser.add_argument("--api-key", default="lfm-key")
     parser.add_argument("--secret", default="lfm-secret")

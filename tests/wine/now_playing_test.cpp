@@ -35,21 +35,13 @@ class NowPlaying : public ::testing::Test {
   void UseDiscord(const std::string& id) {
     SetDword("Discord Active", 1);
     SetString("Discord Application ID", id);
+    // Covers are looked up against the stand-in services, in the scrobbling tests.
+    SetDword("Discord Covers", 0);
   }
   std::unique_ptr<ChildProcess> Discord(const std::string& extra = "") {
-    return std::make_unique<ChildProcess>("\"" + BinDir() + "\\discord_standin.exe\" \"" + discord + "\"" +
-                                          extra);
+    return StartDiscord(discord, extra);
   }
-  // The frames the stand-in Discord decoded, as opcode and JSON, once the client has gone.
-  std::vector<std::pair<int, json>> Frames() {
-    std::vector<std::pair<int, json>> frames;
-    RecordLines(discord, "discord: disconnected", 1, 20000);
-    for (const std::string& line : LinesStartingWith(ReadLines(discord), "discord: op=")) {
-      const std::size_t space = line.find(' ', 12);
-      frames.emplace_back(std::stoi(line.substr(12, space - 12)), json::parse(line.substr(space + 1)));
-    }
-    return frames;
-  }
+  std::vector<std::pair<int, json>> Frames() { return DiscordFrames(discord); }
 
   // Waits until the stand-in Discord has decoded a command holding text, after the first `after`.
   bool SawCommand(const std::string& text, std::size_t after = 0) {

@@ -236,6 +236,22 @@ std::vector<std::string> RecordLines(const std::string& path, const std::string&
   }
 }
 
+std::unique_ptr<ChildProcess> StartDiscord(const std::string& record, const std::string& extra) {
+  return std::make_unique<ChildProcess>("\"" + BinDir() + "\\discord_standin.exe\" \"" + record + "\"" +
+                                        extra);
+}
+
+std::vector<std::pair<int, nlohmann::json>> DiscordFrames(const std::string& record) {
+  std::vector<std::pair<int, nlohmann::json>> frames;
+  RecordLines(record, "discord: disconnected", 1, 20000);
+  for (const std::string& line : LinesStartingWith(ReadLines(record), "discord: op=")) {
+    const std::size_t space = line.find(' ', 12);
+    frames.emplace_back(std::stoi(line.substr(12, space - 12)),
+                        nlohmann::json::parse(line.substr(space + 1)));
+  }
+  return frames;
+}
+
 std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string& playlist,
                                           const std::string& script,
                                           const std::vector<std::string>& environment,

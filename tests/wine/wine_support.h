@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/handles_win32.h"
@@ -123,6 +125,10 @@ std::unique_ptr<ChildProcess> StartPlayer(const TempDir& dir, const std::string&
                                           const std::string& script,
                                           const std::vector<std::string>& environment = {},
                                           const std::vector<std::string>& arguments = {});
+// The stand-in Discord, recording every frame it decodes in record; and those frames, as opcode
+// and JSON, once the client has gone.
+std::unique_ptr<ChildProcess> StartDiscord(const std::string& record, const std::string& extra = "");
+std::vector<std::pair<int, nlohmann::json>> DiscordFrames(const std::string& record);
 // How long the plug-in's quit took, from the player's lines; for ever (LONG_MAX) when it never quit.
 long QuitMs(const std::vector<std::string>& playerLines);
 PlayerRun RunPlayer(const TempDir& dir, const std::string& playlist, const std::string& script,

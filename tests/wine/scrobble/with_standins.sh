@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the scrobbling Wine tests against the two stand-ins of tools/scrobble_standin.py, each on a
-# free port on 127.0.0.1, named to the tests in the environment and stopped however the tests end.
+# Runs the scrobbling and cover Wine tests against the three stand-ins of tools/scrobble_standin.py,
+# each on a free port on 127.0.0.1, named to the tests in the environment and stopped however the
+# tests end.
 #   with_standins.sh TEST_PROGRAM [ARGS...]    (inside scripts/with-wine.sh, which provides wine)
 set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: with_standins.sh TEST_PROGRAM [ARGS...]" >&2; exit 2; }
@@ -34,12 +35,13 @@ start() {
 }
 start listenbrainz SKORREL_LISTENBRAINZ_PORT listenbrainz --token lb-token
 start lastfm SKORREL_LASTFM_PORT lastfm --api-key lfm-key --secret lfm-secret --session-key lfm-session
-export SKORREL_LISTENBRAINZ_PORT SKORREL_LASTFM_PORT
+start covers SKORREL_COVERS_PORT covers
+export SKORREL_LISTENBRAINZ_PORT SKORREL_LASTFM_PORT SKORREL_COVERS_PORT
 
 status=0
 wine "$@" || status=$?
 if [ "$status" -ne 0 ]; then
-  for name in listenbrainz lastfm; do
+  for name in listenbrainz lastfm covers; do
     echo "== $name stand-in" >&2
     tail -n 40 "$work/$name.log" >&2 || true
   done
