@@ -48,7 +48,7 @@ mkdir "$records/client"
 printf '[kivNormal]\nport=%s\n' "$tunnel_port" >"$records/client/my.ini"
 echo "the tunnel: client library -> 127.0.0.1:$tunnel_port (plug-in) -> sshd -> 127.0.0.1:$port (MariaDB)"
 
-# start_standin SERVICE VARIABLE: a scrobbling stand-in on a free port, its address in VARIABLE and
+# start_standin SERVICE VARIABLE: a scrobbling or cover stand-in on a free port, its address in VARIABLE and
 # what it receives on this terminal.
 start_standin() {
   local log="$records/$1.log" port=
@@ -67,10 +67,11 @@ start_standin() {
 standin_answer() {
   python3 -c 'import sys, urllib.request; urllib.request.urlopen(sys.argv[1] + "/_answer", sys.argv[2].encode())' "$1" "$2"
 }
-echo "== Starting the ListenBrainz and Last.fm stand-ins"
+echo "== Starting the ListenBrainz, Last.fm and album cover stand-ins"
 start_standin listenbrainz listenbrainz
 start_standin lastfm lastfm
-echo "ListenBrainz at $listenbrainz, Last.fm at $lastfm/2.0/"
+start_standin covers covers
+echo "ListenBrainz at $listenbrainz, Last.fm at $lastfm/2.0/, the iTunes Search API and the Cover Art Archive at $covers"
 
 key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'
 setting() { wine reg add "$key" /v "$1" /t "$2" /d "$3" /f >/dev/null 2>&1; }
@@ -90,6 +91,9 @@ setting "File Active" REG_DWORD 1
 setting "File Path" REG_SZ "$(win "$records")\\overlay\\nowplaying.txt"
 setting "Discord Active" REG_DWORD 1
 setting "Discord Application ID" REG_SZ 1000000000000000001
+# Album covers looked up in the stand-in services; the presence holds their URL.
+setting "iTunes Search API" REG_SZ "$covers"
+setting "Cover Art Archive API" REG_SZ "$covers"
 # Both scrobbling services, with the stand-ins' token, key, secret and session key.
 setting "ListenBrainz Active" REG_DWORD 1
 setting "ListenBrainz Token" REG_SZ lb-token
