@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -71,6 +72,10 @@ class Expansion {
 
   // Every occurrence of tag in the template's text, in any letter case, becomes value.
   void Replace(std::string_view tag, const std::string& value) {
+    // A tag replaced by a value is gone from the template's text for good, so a repeat of it finds
+    // nothing; only an empty value, which joins text, can make one anew. Skipping the repeats keeps
+    // a long template's expansion linear rather than a pass per tag.
+    if (!value.empty() && replaced_.count(tag)) return;
     std::vector<Piece> next;
     // An empty value leaves the template's text on either side joined, as replacing in one string
     // would, so a later tag may be found across it.
@@ -96,6 +101,10 @@ class Expansion {
       add({piece.text.substr(from), false});
     }
     pieces_ = std::move(next);
+    if (value.empty())
+      replaced_.clear();
+    else
+      replaced_.emplace(tag);
   }
 
   std::string Text() const {
@@ -110,6 +119,7 @@ class Expansion {
     bool value;
   };
   std::vector<Piece> pieces_;
+  std::set<std::string, std::less<>> replaced_;
 };
 
 }  // namespace
