@@ -4,10 +4,10 @@
 
 #include <chrono>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 #include <utility>
+
+#include "runtime/open_file.h"
 
 namespace {
 
@@ -15,11 +15,6 @@ struct StatementDeleter {
   void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-
-// SQLite takes its file names in UTF-8; so must the file system calls beside it, on Windows too.
-std::filesystem::path FilePath(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what, int code) {
   throw OutboxError(what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code)), code & 0xff);
@@ -70,12 +65,10 @@ Outbox::Outbox(const std::string& path, std::string queue, Log log, OutboxLimits
     db_.reset();
     // Kept for whoever wants to look into it; the name says when it was set aside.
     const std::string aside = path_ + ".broken-" + std::to_string(std::time(nullptr));
-    std::error_code failed;
-    std::filesystem::rename(FilePath(path_), FilePath(aside), failed);
-    if (failed)
-      throw OutboxError("the damaged outbox " + path_ + " could not be set aside: " + failed.message(),
-                        error.Code());
-    for (const char* suffix : {"-wal", "-shm"}) std::filesystem::remove(FilePath(path_ + suffix), failed);
+    // By the UTF-8 name SQLite was given, on Windows too.
+    if (const auto failed = RenameFile(path_, aside))
+      throw OutboxError("the damaged outbox " + path_ + " could not be set aside: " + *failed, error.Code());
+    for (const char* suffix : {"-wal", "-shm"}) RemoveFile(path_ + suffix);
     Say("Outbox: " + path_ + " was not a readable outbox (" + error.what() + "); it is kept as " + aside +
         " and a new one is made");
     OpenWhenFree();

@@ -4,6 +4,8 @@
 #include <string>
 #include <system_error>
 
+#include "runtime/unicode_win32.h"
+
 namespace {
 
 class Win32DiscordConnection final : public DiscordConnection {
@@ -84,7 +86,8 @@ Win32DiscordPipes::Win32DiscordPipes() : wake_(CreateEventW(nullptr, FALSE, FALS
 
 std::unique_ptr<DiscordConnection> Win32DiscordPipes::Open() {
   for (int n = 0; n <= 9; ++n) {
-    const std::wstring name = L"\\\\.\\pipe\\discord-ipc-" + std::to_wstring(n);
+    // Made narrow: the wide number would bring in the C library's wide printf.
+    const std::wstring name = Wide("\\\\.\\pipe\\discord-ipc-" + std::to_string(n));
     const HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE)
