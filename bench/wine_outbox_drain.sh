@@ -67,6 +67,7 @@ export WINEPATH MARIADB_HOME
 WINEPATH=$(win "$work/client")
 MARIADB_HOME=$WINEPATH
 cp "${SKORREL_BENCH_DLL:-$bin/gen_skorrel.dll}" "$work/Plugins/gen_skorrel.dll"
+cp "$bin/skorrel_sqlite3.dll" "$work/Plugins/"
 cp "$build/windows-libs/libssh2.dll" "$work/Plugins/"
 
 key='HKCU\Software\Brenwick\Winamp Plugins\Skorrel\Global'

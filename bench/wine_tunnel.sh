@@ -96,6 +96,7 @@ setting "SSH Password" REG_SZ "$ssh_password"
 mkdir "$work/Plugins"
 # SKORREL_BENCH_DLL and SKORREL_BENCH_LIBSSH2 put other builds in, to compare before and after.
 cp "${SKORREL_BENCH_DLL:-$bin/gen_skorrel.dll}" "$work/Plugins/gen_skorrel.dll"
+cp "$bin/skorrel_sqlite3.dll" "$work/Plugins/"
 cp "${SKORREL_BENCH_LIBSSH2:-$build/windows-libs/libssh2.dll}" "$work/Plugins/libssh2.dll"
 : >"$work/playlist.txt"
 done_event=skorrel-bench-done-$$

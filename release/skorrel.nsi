@@ -1,6 +1,7 @@
 ; The installer of the plug-in, in the manner of the player's own plug-in installers: it finds the
-; player's folder, puts gen_skorrel.dll and libssh2.dll into Plugins and libmysql.dll beside
-; winamp.exe (never over a user's own), and registers an uninstaller that keeps the settings.
+; player's folder, puts gen_skorrel.dll, skorrel_sqlite3.dll and libssh2.dll into Plugins and
+; libmysql.dll beside winamp.exe (never over a user's own), and registers an uninstaller that
+; keeps the settings.
 ;
 ; Each player folder keeps its own record of the libmysql.dll an install put there, by size and
 ; SHA-256, in Plugins\Skorrel\installed.ini: an install replaces, and the uninstaller removes, a
@@ -225,6 +226,7 @@ Section "Skorrel"
 
   SetOutPath "$INSTDIR\Plugins"
   File "${STAGE}\Plugins\gen_skorrel.dll"
+  File "${STAGE}\Plugins\skorrel_sqlite3.dll"
   File "${STAGE}\Plugins\libssh2.dll"
 
   SetOutPath "$INSTDIR\Plugins\Skorrel"
@@ -272,6 +274,7 @@ Section "Uninstall"
   ${GetParent} "$INSTDIR" $R6
   ${GetParent} "$R6" $R7
   Delete "$R6\gen_skorrel.dll"
+  Delete "$R6\skorrel_sqlite3.dll"
   Delete "$R6\libssh2.dll"
   StrCpy $R0 $R7
   Call un.OwnLibmysql

@@ -106,7 +106,7 @@ setting "Last.fm API" REG_SZ "$lastfm/2.0/"
 
 # As a user installs it: the plug-in and libssh2.dll side by side in a Plugins folder of their own.
 mkdir "$records/Plugins"
-cp "$bin/gen_skorrel.dll" "$build/windows-libs/libssh2.dll" "$records/Plugins/"
+cp "$bin/gen_skorrel.dll" "$bin/skorrel_sqlite3.dll" "$build/windows-libs/libssh2.dll" "$records/Plugins/"
 
 # The real client library, MariaDB Connector/C as the build made it, on the search path, with its
 # option file in the same folder.

@@ -23,7 +23,7 @@ case $preset in
 esac
 build=$repo/build/$preset
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)" --target gen_skorrel windows_libs >&2
+cmake --build --preset "$preset" -j "$(nproc)" --target gen_skorrel skorrel_sqlite3_dll windows_libs >&2
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "release: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 
@@ -44,6 +44,8 @@ debug=gen_skorrel-$version.debug
   "$build/bin/gen_skorrel.dll" "$stage/Plugins/gen_skorrel.dll")
 # The outside libraries exactly as their build checked them.
 cp "$build/windows-libs/libssh2.dll" "$stage/Plugins/libssh2.dll"
+# SQLite, the outbox's store, in its own DLL beside the plug-in.
+"$triple-objcopy" --strip-all "$build/bin/skorrel_sqlite3.dll" "$stage/Plugins/skorrel_sqlite3.dll"
 cp "$build/windows-libs/libmysql.dll" "$stage/libmysql.dll"
 
 # Text for Notepad: CRLF line ends.
@@ -58,12 +60,12 @@ crlf "$libs/mariadb-connector-c.txt" mariadb-connector-c.txt
 crlf /usr/share/doc/mingw-w64-common/copyright mingw-w64.txt
 # nlohmann/json is compiled into gen_skorrel.dll (MIT, "Expat" in Debian's words).
 crlf /usr/share/doc/nlohmann-json3-dev/copyright nlohmann-json.txt
-# So is SQLite, from the amalgamation this build compiled (public domain).
+# SQLite, from the amalgamation this build compiled (public domain).
 sqlite=$build/sqlite
 sqlite_version=$(sed -n 's/^#define SQLITE_VERSION  *"\(.*\)"$/\1/p' "$sqlite/sqlite3.h")
 [ -n "$sqlite_version" ] || { echo "release: no SQLITE_VERSION in $sqlite/sqlite3.h" >&2; exit 1; }
 crlf /dev/stdin sqlite.txt <<EOF
-gen_skorrel.dll contains SQLite $sqlite_version, compiled from its amalgamation as made from
+skorrel_sqlite3.dll is SQLite $sqlite_version, compiled from its amalgamation as made from
 Debian's source package
 
   $(cat "$sqlite/.debian-origin")

@@ -22,7 +22,7 @@ cmake --build --preset "$arch" -j "$(nproc)" --target standin_tools >&2
 work=$PWD/build/$arch/release
 rm -rf "$work/earlier"
 cp -r "$work/stage" "$work/earlier"
-for dll in Plugins/gen_skorrel.dll Plugins/libssh2.dll libmysql.dll; do echo "earlier version" >"$work/earlier/$dll"; done
+for dll in Plugins/gen_skorrel.dll Plugins/skorrel_sqlite3.dll Plugins/libssh2.dll libmysql.dll; do echo "earlier version" >"$work/earlier/$dll"; done
 makensis -V1 -DVERSION=0.9.0 -DTARGET="$target" -DSTAGE="$work/earlier" -DDOCS="$work/docs.nsh" -DSIZE_KB=1 \
   -DOUTFILE="$work/earlier-setup.exe" release/skorrel.nsi >&2
 

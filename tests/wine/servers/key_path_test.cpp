@@ -70,11 +70,12 @@ class PathsOutsideTheCodePage : public ::testing::Test {
     DeleteSettings();
   }
 
-  // The plug-in and libssh2.dll in dir's folder of that name.
+  // The plug-in, its SQLite and libssh2.dll in dir's folder of that name.
   void InstallPluginIn(const std::string& folder) {
     plugin = dir.File(folder) + "\\gen_skorrel.dll";
     ASSERT_TRUE(CreateDirectoryW(Wide(dir.File(folder)).c_str(), nullptr));
     ASSERT_TRUE(CopyTo(BinDir() + "\\gen_skorrel.dll", plugin));
+    ASSERT_TRUE(CopyTo(BinDir() + "\\skorrel_sqlite3.dll", dir.File(folder) + "\\skorrel_sqlite3.dll"));
     const std::string built = WindowsPath(SKORREL_WINDOWS_LIBS_DIR) + "\\libssh2.dll";
     ASSERT_TRUE(CopyTo(built, dir.File(folder) + "\\libssh2.dll")) << "no " << built;
   }
