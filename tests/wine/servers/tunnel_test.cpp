@@ -75,8 +75,8 @@ class TunnelInPlayer : public ::testing::Test {
     ASSERT_TRUE(WaitForWindow("TFrmDispatcher", "CodeSite Dispatcher", 10000));
     // The player's folder (bin) is on the search path, so the plug-in gets a folder of its own.
     ASSERT_TRUE(CreateDirectoryA(plugins.c_str(), nullptr));
-    ASSERT_TRUE(
-        CopyFileA((BinDir() + "\\gen_skorrel.dll").c_str(), (plugins + "\\gen_skorrel.dll").c_str(), FALSE));
+    for (const char* file : {"\\gen_skorrel.dll", "\\skorrel_sqlite3.dll"})
+      ASSERT_TRUE(CopyFileA((BinDir() + file).c_str(), (plugins + file).c_str(), FALSE)) << file;
     const std::string unique = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     quitName = "skorrel-tunnel-quit-" + unique;
     exitName = "skorrel-tunnel-exit-" + unique;
