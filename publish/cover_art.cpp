@@ -36,7 +36,7 @@ std::string ItunesArtwork(const HttpResponse& response) {
   if (!first.is_object() || !first.contains("artworkUrl100") || !first["artworkUrl100"].is_string())
     return {};
   const std::string url = first["artworkUrl100"].get<std::string>();
-  // Discord shows only what it can fetch over TLS.
+  // Only a web address is a picture Discord can fetch.
   if (url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0) return {};
   return Replaced(url, "100x100", "512x512");
 }

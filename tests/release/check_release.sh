@@ -30,7 +30,8 @@ Plugins/Skorrel/mingw-w64.txt
 Plugins/Skorrel/nlohmann-json.txt
 Plugins/Skorrel/sqlite.txt
 Plugins/gen_skorrel.dll
-Plugins/libssh2.dll"
+Plugins/libssh2.dll
+Plugins/skorrel_sqlite3.dll"
 actual=$(zipinfo -1 "$dist/skorrel-$version.zip" | grep -v '/$' | LC_ALL=C sort)
 [ "$actual" = "$(LC_ALL=C sort <<<"$expected")" ] || fail "the zip holds:"$'\n'"$actual"
 unzip -q "$dist/skorrel-$version.zip" -d "$tmp/zip"
